@@ -1,0 +1,30 @@
+#pragma once
+// Measuring and drawing one run of text with the font.
+
+#include "face/font.hpp"
+#include "face/pixel_buffer.hpp"
+
+#include <optional>
+#include <string_view>
+
+namespace kd {
+
+enum class TextAlign { Left, Center };
+
+struct InkExtent {
+    float top = 0;
+    float bottom = 0;
+};
+
+// The largest x + width of the laid-out glyph boxes; 0 for an empty text.
+float text_width(const Font& font, std::string_view text, float size);
+
+// Where ink begins and ends vertically, for a layout whose top is at y = 0.
+std::optional<InkExtent> ink_extent(const Font& font, std::string_view text, float size);
+
+// Lays the text out with its box's top-left at (x, y), wrapping at word boundaries within
+// max_width, and overwrites each covered pixel with colour x coverage.
+void draw_text(PixelBuffer& buffer, const Font& font, std::string_view text, float size, float x,
+               float y, float max_width, TextAlign align, Rgb color);
+
+} // namespace kd

@@ -1,0 +1,16 @@
+#pragma once
+// Clock mode: settings, detaching, font, window, and then the main loop.
+
+#include "settings/environment.hpp"
+#include "settings/error.hpp"
+
+#include <expected>
+#include <ostream>
+
+namespace kd {
+
+// Returns only when the program ends: the exit status, or the error for the error line.
+std::expected<int, Error> run_startup(const Arguments& args, const Environment& env,
+                                      std::ostream& err);
+
+} // namespace kd
