@@ -1,0 +1,163 @@
+#include "main/main_loop.hpp"
+
+#include "dock/dock_event.hpp"
+#include "dock/present.hpp"
+#include "face/face_layout.hpp"
+#include "main/process.hpp"
+#include "settings/config_file.hpp"
+#include "settings/config_writer.hpp"
+
+#include <algorithm>
+#include <cerrno>
+#include <csignal>
+#include <sys/stat.h>
+
+namespace kd {
+
+std::atomic<bool> reload_requested{false};
+
+void on_hangup(int) { reload_requested.store(true); }
+
+void install_hangup_handler()
+{
+    struct sigaction action{};
+    action.sa_handler = on_hangup;
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = SA_RESTART;
+    sigaction(SIGHUP, &action, nullptr);
+}
+
+void sleep_monotonic(std::chrono::milliseconds duration)
+{
+    timespec deadline{};
+    clock_gettime(CLOCK_MONOTONIC, &deadline);
+    const auto count = duration.count();
+    deadline.tv_sec += static_cast<time_t>(count / 1000);
+    deadline.tv_nsec += static_cast<long>(count % 1000) * 1000000L;
+    if (deadline.tv_nsec >= 1000000000L) {
+        deadline.tv_sec += 1;
+        deadline.tv_nsec -= 1000000000L;
+    }
+    // An absolute deadline makes the rest of the sleep after a signal come out right.
+    while (clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &deadline, nullptr) == EINTR) {
+    }
+}
+
+bool take_repaint_turn(RepaintMarks& marks, bool seconds_mode, const std::tm& local, bool force)
+{
+    if (seconds_mode) {
+        const int second = local.tm_sec % 60;
+        if (second == marks.last_second && !force) return false;
+        marks.last_second = second;
+        return true;
+    }
+    const int minute = local.tm_min % 60;
+    if (minute == marks.last_minute && !force) return false;
+    marks.last_minute = minute;
+    return true;
+}
+
+std::chrono::milliseconds pass_sleep(bool seconds_mode, int second_of_minute, int millisecond)
+{
+    if (seconds_mode) return std::chrono::milliseconds(std::max(950 - millisecond, 10));
+    const int to_minute = std::max(60000 - 1000 * second_of_minute - millisecond - 100, 0);
+    return std::chrono::milliseconds(std::clamp(to_minute, 100, 1000));
+}
+
+Settings reload_configuration(const Settings& current, const Arguments& args,
+                              const Environment& env, std::ostream& err)
+{
+    if (const auto path = config_path(args, env)) {
+        struct stat status{};
+        if (stat(path->c_str(), &status) != 0) {
+            if (auto written = write_config(*path, current); !written) {
+                err << "kestrelDial: failed to write config: " << written.error().text << "\n";
+            } else if (!current.quiet) {
+                err << "kestrelDial: wrote default config to " << *path << "\n";
+            }
+        }
+    }
+    Settings fresh = load_settings(args, env);
+    apply_command_line(fresh, args, err);
+    return fresh;
+}
+
+namespace {
+
+std::tm local_time(const Instant& instant)
+{
+    const auto seconds = static_cast<time_t>(instant.seconds);
+    std::tm local{};
+    localtime_r(&seconds, &local);
+    return local;
+}
+
+} // namespace
+
+std::expected<int, Error> run_main_loop(DockWindow& window, const Font& font, PixelBuffer& buffer,
+                                        Settings settings, const Arguments& args,
+                                        const Environment& env, std::ostream& err,
+                                        const LoopSeams& seams)
+{
+    const auto repaint = [&]() -> std::expected<void, Error> {
+        paint_face(buffer, font, settings, seams.clock);
+        return present_frame(window, buffer);
+    };
+
+    RepaintMarks marks;
+    for (;;) {
+        bool force = false;
+
+        for (;;) {
+            const auto event = next_dock_event(window);
+            if (!event) return std::unexpected(event.error());
+            if (event->kind == DockEvent::Kind::NothingPending) break;
+            switch (event->kind) {
+            case DockEvent::Kind::Click:
+                if (event->button == 1) {
+                    run_click_command(settings.left_click);
+                } else if (event->button == 3) {
+                    run_click_command(settings.right_click);
+                } else if (event->button == 2) {
+                    if (settings.middle_click) {
+                        run_click_command(settings.middle_click);
+                    } else {
+                        settings = reload_configuration(settings, args, env, err);
+                        force = true;
+                        if (!settings.quiet) err << "kestrelDial: config reloaded\n";
+                    }
+                }
+                break;
+            case DockEvent::Kind::CloseRequest:
+                if (!settings.quiet) err << "kestrelDial: exiting\n";
+                return 0;
+            case DockEvent::Kind::WindowDestroyed:
+                return 0;
+            case DockEvent::Kind::Exposed:
+                if (auto shown = repaint(); !shown) return std::unexpected(shown.error());
+                break;
+            case DockEvent::Kind::NothingPending:
+            case DockEvent::Kind::Ignored:
+                break;
+            }
+        }
+
+        if (reload_requested.exchange(false)) {
+            settings = reload_configuration(settings, args, env, err);
+            force = true;
+            if (!settings.quiet) err << "kestrelDial: config reloaded (SIGHUP)\n";
+        }
+
+        reap_finished_children();
+
+        const Instant now = seams.clock();
+        const std::tm local = local_time(now);
+        if (take_repaint_turn(marks, settings.seconds, local, force)) {
+            if (auto shown = repaint(); !shown) return std::unexpected(shown.error());
+        }
+
+        seams.sleep(pass_sleep(settings.seconds, local.tm_sec % 60, now.nanoseconds / 1000000));
+    }
+}
+
+} // namespace kd

@@ -1,0 +1,62 @@
+#pragma once
+// The running clock: events, reloads, repaints when the shown text changes, computed sleeps.
+
+#include "dock/dock_window.hpp"
+#include "face/clock.hpp"
+#include "face/font.hpp"
+#include "face/pixel_buffer.hpp"
+#include "settings/environment.hpp"
+#include "settings/error.hpp"
+#include "settings/settings.hpp"
+
+#include <atomic>
+#include <chrono>
+#include <ctime>
+#include <expected>
+#include <functional>
+#include <ostream>
+
+namespace kd {
+
+// Set by SIGHUP, consumed by the loop with one exchange. The program's only global.
+extern std::atomic<bool> reload_requested;
+
+// The SIGHUP handler: stores true into reload_requested, nothing else.
+void on_hangup(int signal_number);
+void install_hangup_handler();
+
+// Sleeps the whole duration on the monotonic clock, resuming after signals.
+void sleep_monotonic(std::chrono::milliseconds duration);
+
+// The clock and the sleep behind seams, so tests can drive time.
+struct LoopSeams {
+    Clock clock = system_now;
+    std::function<void(std::chrono::milliseconds)> sleep = sleep_monotonic;
+};
+
+// What the loop remembers of the last change-driven repaint; 61 lies outside 0..59, so the
+// first pass always repaints.
+struct RepaintMarks {
+    int last_second = 61;
+    int last_minute = 61;
+};
+
+// True when the shown second (seconds mode) or minute changed since the marks, or force is
+// set; the marks then move to the new value.
+bool take_repaint_turn(RepaintMarks& marks, bool seconds_mode, const std::tm& local, bool force);
+
+// How long to sleep after a pass that read second_of_minute and millisecond.
+std::chrono::milliseconds pass_sleep(bool seconds_mode, int second_of_minute, int millisecond);
+
+// A missing config file is first written with the running settings; then defaults, the file
+// and the command line are laid anew.
+Settings reload_configuration(const Settings& current, const Arguments& args,
+                              const Environment& env, std::ostream& err);
+
+// Runs until a close request (0), the window's destruction (0) or an error.
+std::expected<int, Error> run_main_loop(DockWindow& window, const Font& font, PixelBuffer& buffer,
+                                        Settings settings, const Arguments& args,
+                                        const Environment& env, std::ostream& err,
+                                        const LoopSeams& seams = {});
+
+} // namespace kd

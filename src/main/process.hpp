@@ -1,0 +1,23 @@
+#pragma once
+// Detaching into the background and starting click commands.
+
+#include "settings/settings.hpp"
+
+#include <optional>
+#include <ostream>
+#include <string>
+
+namespace kd {
+
+// Forks. In the child (after setsid) gives nothing and start-up goes on; in the parent gives
+// the exit status to end with: 0 after "backgrounded", 1 when fork failed.
+std::optional<int> detach(const Settings& settings, std::ostream& err);
+
+// Starts `sh -c command` through PATH without waiting. The child gets only standard input,
+// output and error, and the default SIGPIPE action. Failures are dropped silently.
+void run_click_command(const std::optional<std::string>& command);
+
+// Collects every click command that has finished, without blocking, so none stays defunct.
+void reap_finished_children();
+
+} // namespace kd
