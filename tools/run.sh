@@ -1,0 +1,63 @@
+#!/usr/bin/env bash
+# Sets everything up, builds kestrelDial and runs it with the given options.
+# With DISPLAY set it runs on that display. Without one (a headless machine) it starts a
+# private Xvfb with fluxbox, docks the clock into fluxbox's slit, saves a screenshot as a PNG
+# and keeps running until Ctrl-C (or for KD_RUN_SECONDS seconds when that is set).
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+bash tools/setup.sh
+cmake --preset default >/dev/null
+cmake --build --preset default >/dev/null
+bin="$PWD/build/default/src/kestrelDial"
+
+if [ -n "${DISPLAY:-}" ]; then
+  exec "$bin" "$@"
+fi
+
+work=$(mktemp -d "${TMPDIR:-/tmp}/kestrelDial-run-XXXXXX")
+pids=()
+cleanup() {
+  for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null || true; done
+  wait 2>/dev/null || true
+  rm -rf "$work"
+}
+trap cleanup EXIT
+trap 'exit 130' INT TERM
+
+# Xvfb picks a free display itself and writes its number once it is ready.
+Xvfb -displayfd 3 -nolisten tcp -noreset -screen 0 640x480x24 3>"$work/display" 2>"$work/xvfb.log" &
+pids+=($!)
+for _ in $(seq 100); do [ -s "$work/display" ] && break; sleep 0.1; done
+[ -s "$work/display" ] || { echo "run: Xvfb did not start (see $work/xvfb.log)" >&2; exit 1; }
+export DISPLAY=":$(head -n1 "$work/display")"
+
+mkdir -p "$work/home"
+HOME="$work/home" fluxbox >"$work/fluxbox.log" 2>&1 &
+pids+=($!)
+for _ in $(seq 100); do
+  xwininfo -root -tree 2>/dev/null | grep -q '"fluxbox"' && break
+  sleep 0.1
+done
+
+"$bin" "$@" &
+clock=$!
+pids+=($clock)
+
+# Give the clock time to map, dock and paint its first frame.
+for _ in $(seq 50); do
+  xwininfo -name kestrelDial >/dev/null 2>&1 && break
+  sleep 0.1
+done
+sleep 1
+shot="$PWD/kestrelDial-screenshot.png"
+"$PWD/build/default/tools/kestrelDial-screenshot" "$shot"
+echo "run: kestrelDial is running in fluxbox's slit on the private display $DISPLAY" >&2
+echo "run: screenshot saved to $shot" >&2
+
+if [ -n "${KD_RUN_SECONDS:-}" ]; then
+  sleep "$KD_RUN_SECONDS"
+  exit 0
+fi
+echo "run: press Ctrl-C to stop" >&2
+wait "$clock"
