@@ -25,7 +25,11 @@ void clear_pixels(PixelBuffer& buffer);
 // Overwrites one pixel with colour x intensity; outside the buffer nothing happens.
 void put_pixel(PixelBuffer& buffer, std::int32_t x, std::int32_t y, Rgb color, float intensity);
 
-// The colour stored at (x, y), for tests and tools.
+// A float position turned into a pixel index: truncated toward zero, saturating at the
+// 32-bit limits, NaN giving 0.
+std::int32_t pixel_index(float position);
+
+// The colour stored at (x, y), for tests and tools; black outside the buffer.
 Rgb pixel_at(const PixelBuffer& buffer, std::uint32_t x, std::uint32_t y);
 
 } // namespace kd
