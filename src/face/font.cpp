@@ -339,6 +339,9 @@ Font::~Font() = default;
 
 std::expected<Font, Error> load_font(std::vector<std::uint8_t> bytes)
 {
+    // FreeType calls an empty buffer an invalid argument; for a font file it is simply not a
+    // format it knows.
+    if (bytes.empty()) return std::unexpected(parse_failure(freetype_error_text(FT_Err_Unknown_File_Format)));
     auto data = std::make_unique<FontData>();
     data->bytes = std::move(bytes);
 

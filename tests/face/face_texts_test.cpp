@@ -1,9 +1,9 @@
 #include "face/face_texts.hpp"
 
+#include "scoped_zone.hpp"
+
 #include <gtest/gtest.h>
 
-#include <cstdlib>
-#include <ctime>
 #include <optional>
 #include <string>
 
@@ -70,27 +70,7 @@ INSTANTIATE_TEST_SUITE_P(
         TextsCase{"september_short", 1788220800, H24, false, true, 0, {}, {"00:00", "TUESDAY", "SEP", "1", " (+0)"}}),
     [](const ::testing::TestParamInfo<TextsCase>& info) { return std::string(info.param.name); });
 
-// Sets TZ for one test and puts back what was there.
-class ScopedZone {
-public:
-    explicit ScopedZone(const char* zone)
-    {
-        if (const char* old = std::getenv("TZ")) previous_ = old;
-        setenv("TZ", zone, 1);
-        tzset();
-    }
-    ~ScopedZone()
-    {
-        if (previous_) setenv("TZ", previous_->c_str(), 1);
-        else unsetenv("TZ");
-        tzset();
-    }
-    ScopedZone(const ScopedZone&) = delete;
-    ScopedZone& operator=(const ScopedZone&) = delete;
-
-private:
-    std::optional<std::string> previous_;
-};
+using test::ScopedZone;
 
 TEST(FaceTextsLocal, FollowsDaylightSavingOfTheZone)
 {

@@ -1,0 +1,314 @@
+#include "face/font.hpp"
+
+#include "support/temp_dir.hpp"
+
+#include <gtest/gtest.h>
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+
+namespace kd {
+namespace {
+
+using test::TempDir;
+using test::read_file;
+using test::write_file;
+
+void make_sparse_file(const std::string& path, std::uint64_t size)
+{
+    write_file(path, "");
+    ASSERT_EQ(::truncate(path.c_str(), static_cast<off_t>(size)), 0);
+}
+
+TEST(ReadFontFile, AcceptsExactlyTheLimit)
+{
+    TempDir dir;
+    make_sparse_file(dir.file("limit.ttf"), MAX_FONT_FILE_SIZE);
+    const auto bytes = read_font_file(dir.file("limit.ttf"));
+    ASSERT_TRUE(bytes.has_value()) << bytes.error();
+    EXPECT_EQ(bytes->size(), MAX_FONT_FILE_SIZE);
+}
+
+TEST(ReadFontFile, ReadsTheWholeFile)
+{
+    TempDir dir;
+    const std::string content("\0\1font\xff", 7);
+    write_file(dir.file("small.ttf"), content);
+    const auto bytes = read_font_file(dir.file("small.ttf"));
+    ASSERT_TRUE(bytes.has_value());
+    EXPECT_EQ(std::string(bytes->begin(), bytes->end()), content);
+}
+
+struct RefusalCase {
+    const char* name;
+    std::string expected;
+};
+
+// Each case names a path that read_font_file must refuse, promptly and with the given text.
+class ReadFontFileRefuses : public ::testing::TestWithParam<RefusalCase> {
+protected:
+    TempDir dir;
+
+    std::string prepare(const std::string& name)
+    {
+        if (name == "one_byte_over") make_sparse_file(dir.file("big.ttf"), MAX_FONT_FILE_SIZE + 1);
+        if (name == "one_byte_over") return dir.file("big.ttf");
+        if (name == "far_over") make_sparse_file(dir.file("huge.ttf"), 1ull << 40);
+        if (name == "far_over") return dir.file("huge.ttf");
+        if (name == "missing") return dir.file("absent.ttf");
+        if (name == "empty_path") return "";
+        if (name == "directory") return dir.path;
+        if (name == "endless_device") return "/dev/zero";
+        if (name == "fifo") {
+            // Nobody ever writes to it: a blocking read would wait forever.
+            EXPECT_EQ(::mkfifo(dir.file("pipe").c_str(), 0600), 0);
+            return dir.file("pipe");
+        }
+        return name;
+    }
+};
+
+TEST_P(ReadFontFileRefuses, WithTheReason)
+{
+    const auto bytes = read_font_file(prepare(GetParam().name));
+    ASSERT_FALSE(bytes.has_value());
+    EXPECT_EQ(bytes.error(), GetParam().expected);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Paths, ReadFontFileRefuses,
+    ::testing::Values(
+        RefusalCase{"one_byte_over", "Font file too large (10485761 bytes, max 10485760 bytes)"},
+        RefusalCase{"far_over", "Font file too large (1099511627776 bytes, max 10485760 bytes)"},
+        RefusalCase{"missing", "No such file or directory (os error 2)"},
+        RefusalCase{"empty_path", "No such file or directory (os error 2)"},
+        RefusalCase{"directory", "Is a directory (os error 21)"},
+        RefusalCase{"endless_device", "Not a regular file"},
+        RefusalCase{"fifo", "Not a regular file"}),
+    [](const ::testing::TestParamInfo<RefusalCase>& info) { return std::string(info.param.name); });
+
+TEST(ReadFontFile, UnreadableFileGivesThePermissionError)
+{
+    if (::geteuid() == 0) GTEST_SKIP() << "root reads every file";
+    TempDir dir;
+    write_file(dir.file("locked.ttf"), "x");
+    ::chmod(dir.file("locked.ttf").c_str(), 0);
+    const auto bytes = read_font_file(dir.file("locked.ttf"));
+    ASSERT_FALSE(bytes.has_value());
+    EXPECT_EQ(bytes.error(), "Permission denied (os error 13)");
+}
+
+// A fake fc-match on a private PATH; it records its arguments and standard input.
+struct FakeMatcher {
+    TempDir dir;
+
+    Environment environment() const { return fixed_environment({{"PATH", dir.path}}); }
+
+    void install(const std::string& body) const
+    {
+        const std::string script = dir.file("fc-match");
+        write_file(script, "#!/bin/sh\nprintf '%s|' \"$@\" > '" + dir.file("arguments") +
+                               "'\ncat > '" + dir.file("stdin") + "'\n" + body + "\n");
+        ::chmod(script.c_str(), 0755);
+    }
+};
+
+TEST(FcMatch, RunsWithExactlyTheThreeArgumentsAndEmptyInput)
+{
+    FakeMatcher matcher;
+    matcher.install("echo /fonts/Mono.ttf");
+    EXPECT_EQ(fc_match_monospace(matcher.environment()), "/fonts/Mono.ttf");
+    EXPECT_EQ(read_file(matcher.dir.file("arguments")), "--format|%{file}|monospace|");
+    EXPECT_EQ(read_file(matcher.dir.file("stdin")), "");
+}
+
+struct MatcherCase {
+    const char* name;
+    std::string body;
+    std::optional<std::string> expected;
+};
+
+class FcMatchOutput : public ::testing::TestWithParam<MatcherCase> {};
+
+TEST_P(FcMatchOutput, CountsOnlyCleanSuccess)
+{
+    FakeMatcher matcher;
+    matcher.install(GetParam().body);
+    EXPECT_EQ(fc_match_monospace(matcher.environment()), GetParam().expected);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Outputs, FcMatchOutput,
+    ::testing::Values(
+        MatcherCase{"trimmed", "printf '  /a b/Mono.ttf \\n\\n'", "/a b/Mono.ttf"},
+        MatcherCase{"exit_status_one", "echo /fonts/Mono.ttf; exit 1", std::nullopt},
+        MatcherCase{"killed", "echo /fonts/Mono.ttf; kill -9 $$", std::nullopt},
+        MatcherCase{"no_output", "exit 0", std::nullopt},
+        MatcherCase{"only_white_space", "printf ' \\t\\n'", std::nullopt},
+        MatcherCase{"invalid_utf8_replaced", "printf '/f\\377\\303o.ttf'", "/f\xEF\xBF\xBD\xEF\xBF\xBDo.ttf"},
+        MatcherCase{"valid_utf8_kept", "printf '/f\\303\\266.ttf'", "/f\xC3\xB6.ttf"},
+        // Standard error goes nowhere, so a chatty matcher cannot fill a pipe and stall.
+        MatcherCase{"noisy_stderr", "head -c 300000 /dev/zero >&2; echo /x.ttf", "/x.ttf"},
+        // More output than any path is refused rather than collected without bound.
+        MatcherCase{"endless_output", "exec cat /dev/zero", std::nullopt}),
+    [](const ::testing::TestParamInfo<MatcherCase>& info) { return std::string(info.param.name); });
+
+TEST(FcMatch, AbsentFromPathGivesNothing)
+{
+    TempDir empty;
+    EXPECT_EQ(fc_match_monospace(fixed_environment({{"PATH", empty.path}})), std::nullopt);
+}
+
+TEST(FcMatch, SkipsEntriesThatAreNotExecutable)
+{
+    FakeMatcher matcher;
+    matcher.install("echo /second.ttf");
+    TempDir first;
+    write_file(first.file("fc-match"), "#!/bin/sh\necho /first.ttf\n"); // not executable
+    const Environment env = fixed_environment({{"PATH", first.path + ":" + matcher.dir.path}});
+    EXPECT_EQ(fc_match_monospace(env), "/second.ttf");
+}
+
+// Discovery with the sources replaced: which path wins and what is reported.
+struct Discovery {
+    TempDir dir;
+    int matcher_calls = 0;
+
+    std::string readable(const std::string& name)
+    {
+        write_file(dir.file(name), "bytes of " + name);
+        return dir.file(name);
+    }
+
+    FontSources sources(std::optional<std::string> matched, std::vector<std::string> candidates)
+    {
+        return FontSources{[this, matched] {
+                               ++matcher_calls;
+                               return matched;
+                           },
+                           std::move(candidates)};
+    }
+};
+
+TEST(FindFont, ConfiguredPathNeverFallsBack)
+{
+    Discovery d;
+    const std::string good = d.readable("good.ttf");
+    const auto found = find_font(d.dir.file("missing.ttf"), d.sources(good, {good}));
+    ASSERT_FALSE(found.has_value());
+    EXPECT_EQ(found.error().kind, Error::Kind::Message);
+    EXPECT_EQ(found.error().text, "Cannot read font '" + d.dir.file("missing.ttf") +
+                                      "': No such file or directory (os error 2)");
+    EXPECT_EQ(d.matcher_calls, 0);
+}
+
+TEST(FindFont, EmptyConfiguredPathIsReportedAsIs)
+{
+    Discovery d;
+    const auto found = find_font(std::string(), d.sources(std::nullopt, {}));
+    ASSERT_FALSE(found.has_value());
+    EXPECT_EQ(found.error().text, "Cannot read font '': No such file or directory (os error 2)");
+}
+
+TEST(FindFont, ConfiguredPathIsRead)
+{
+    Discovery d;
+    const std::string path = d.readable("mine.ttf");
+    const auto found = find_font(path, d.sources(std::nullopt, {}));
+    ASSERT_TRUE(found.has_value());
+    EXPECT_EQ(found->path, path);
+    EXPECT_EQ(std::string(found->bytes.begin(), found->bytes.end()), "bytes of mine.ttf");
+}
+
+TEST(FindFont, MatcherBeforeCandidates)
+{
+    Discovery d;
+    const std::string matched = d.readable("matched.ttf");
+    const auto found = find_font(std::nullopt, d.sources(matched, {d.readable("candidate.ttf")}));
+    ASSERT_TRUE(found.has_value());
+    EXPECT_EQ(found->path, matched);
+    EXPECT_EQ(d.matcher_calls, 1);
+}
+
+TEST(FindFont, UnreadableMatchFallsToTheFirstReadableCandidate)
+{
+    Discovery d;
+    const std::string second = d.readable("second.ttf");
+    const auto found = find_font(
+        std::nullopt, d.sources(d.dir.file("gone.ttf"),
+                                {d.dir.file("absent.ttf"), d.dir.path, second, d.readable("third.ttf")}));
+    ASSERT_TRUE(found.has_value());
+    EXPECT_EQ(found->path, second);
+    EXPECT_EQ(d.matcher_calls, 1);
+}
+
+TEST(FindFont, NothingReadableIsTheNoFontMessage)
+{
+    Discovery d;
+    const auto found = find_font(std::nullopt, d.sources(std::nullopt, {d.dir.file("absent.ttf")}));
+    ASSERT_FALSE(found.has_value());
+    EXPECT_EQ(found.error().kind, Error::Kind::Message);
+    EXPECT_EQ(found.error().text, "No font found. Install a monospace font or use --font <path>");
+}
+
+TEST(FindFont, SystemSourcesUseTheMatcherOnPath)
+{
+    FakeMatcher matcher;
+    matcher.install("echo " KD_TEST_FONT);
+    const FontSources sources = system_font_sources(matcher.environment());
+    EXPECT_EQ(sources.candidates.size(), FALLBACK_FONTS.size());
+    const auto found = find_font(std::nullopt, sources);
+    ASSERT_TRUE(found.has_value());
+    EXPECT_EQ(found->path, KD_TEST_FONT);
+}
+
+TEST(LoadFont, ReadsTheMetricsOfATrueTypeFont)
+{
+    auto bytes = read_font_file(KD_TEST_FONT);
+    ASSERT_TRUE(bytes.has_value());
+    const auto font = load_font(std::move(*bytes));
+    ASSERT_TRUE(font.has_value()) << font.error().text;
+    EXPECT_EQ(font->units_per_em, 2048);
+    EXPECT_EQ(font->ascender, 1901);
+}
+
+struct BadFontCase {
+    const char* name;
+    std::string bytes;
+    std::string expected;
+};
+
+class LoadFontRefuses : public ::testing::TestWithParam<BadFontCase> {};
+
+TEST_P(LoadFontRefuses, WithTheParsersReason)
+{
+    const std::string& text = GetParam().bytes;
+    const auto font = load_font(std::vector<std::uint8_t>(text.begin(), text.end()));
+    ASSERT_FALSE(font.has_value());
+    EXPECT_EQ(font.error().kind, Error::Kind::Message);
+    EXPECT_EQ(font.error().text, GetParam().expected);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Inputs, LoadFontRefuses,
+    ::testing::Values(
+        BadFontCase{"text", std::string(4096, 'x'), "Failed to parse font: unknown file format"},
+        BadFontCase{"empty", "", "Failed to parse font: unknown file format"},
+        BadFontCase{"truncated_sfnt", std::string("\0\1\0\0\0\x10", 6), "Failed to parse font: invalid stream operation"}),
+    [](const ::testing::TestParamInfo<BadFontCase>& info) { return std::string(info.param.name); });
+
+TEST(LoadFont, TruncatedRealFontIsRefused)
+{
+    auto bytes = read_font_file(KD_TEST_FONT);
+    ASSERT_TRUE(bytes.has_value());
+    bytes->resize(300);
+    const auto font = load_font(std::move(*bytes));
+    ASSERT_FALSE(font.has_value());
+    EXPECT_EQ(font.error().text.rfind("Failed to parse font: ", 0), 0u) << font.error().text;
+}
+
+} // namespace
+} // namespace kd
