@@ -1,0 +1,196 @@
+#include "settings/config_file.hpp"
+
+#include "settings/utf8.hpp"
+#include "settings/value_syntax.hpp"
+
+#include <cerrno>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace kd {
+
+namespace {
+
+std::string join_path(const std::string& base, std::string_view tail)
+{
+    if (base.empty()) return std::string(tail);
+    if (base.ends_with('/')) return base + std::string(tail);
+    return base + "/" + std::string(tail);
+}
+
+// Closes the descriptor when the read is over, whatever way it ends.
+struct FileDescriptor {
+    int fd = -1;
+    explicit FileDescriptor(int descriptor) : fd(descriptor) {}
+    FileDescriptor(const FileDescriptor&) = delete;
+    FileDescriptor& operator=(const FileDescriptor&) = delete;
+    ~FileDescriptor()
+    {
+        if (fd >= 0) ::close(fd);
+    }
+};
+
+bool is_boolean_true(std::string_view value) { return value == "true"; }
+
+// Applies one "key = value" pair; gives false when the value was rejected.
+bool apply_setting(Settings& settings, std::string_view key, std::string_view value)
+{
+    const auto set_text = [&](std::optional<std::string>& field) {
+        if (!value.empty()) field = std::string(value);
+        return true;
+    };
+    if (key == "format") {
+        settings.format = value == "12h" ? TimeFormat::Hours12 : TimeFormat::Hours24;
+    } else if (key == "seconds") {
+        settings.seconds = is_boolean_true(value);
+    } else if (key == "short_month") {
+        settings.short_month = is_boolean_true(value);
+    } else if (key == "timezone") {
+        const std::optional<std::int32_t> offset = parse_utc_offset(value);
+        if (!offset) return false;
+        settings.timezone = offset;
+    } else if (key == "label") {
+        return set_text(settings.label);
+    } else if (key == "size") {
+        const std::optional<std::uint64_t> size = parse_size(value);
+        if (!size) return false;
+        settings.size = *size;
+    } else if (key == "font") {
+        return set_text(settings.font);
+    } else if (key == "theme") {
+        return set_text(settings.theme);
+    } else if (key == "color" || key == "dim_color") {
+        const std::optional<Rgb> color = parse_color(value);
+        if (!color) return false;
+        (key == "color" ? settings.color : settings.dim_color) = *color;
+    } else if (key == "left_click") {
+        return set_text(settings.left_click);
+    } else if (key == "middle_click") {
+        return set_text(settings.middle_click);
+    } else if (key == "right_click") {
+        return set_text(settings.right_click);
+    } else if (key == "background") {
+        settings.background = is_boolean_true(value);
+    } else if (key == "verbose") {
+        settings.verbose = is_boolean_true(value);
+    } else if (key == "quiet") {
+        settings.quiet = is_boolean_true(value);
+    } else {
+        return false;
+    }
+    return true;
+}
+
+} // namespace
+
+std::optional<std::string> config_path(const Arguments& args, const Environment& env)
+{
+    for (std::size_t i = 1; i < args.size(); ++i) {
+        if (args[i] != "--config") continue;
+        if (i + 1 < args.size() && !args[i + 1].empty()) return args[i + 1];
+        break; // only the first --config counts, even when its value is unusable
+    }
+    if (const auto xdg = env.get("XDG_CONFIG_HOME"); xdg && !xdg->empty() && is_valid_utf8(*xdg))
+        return join_path(*xdg, "kestrelDial/config");
+    if (const auto home = env.get("HOME"); home && is_valid_utf8(*home))
+        return join_path(join_path(*home, ".config"), "kestrelDial/config");
+    return std::nullopt;
+}
+
+std::optional<std::string> read_config_text(const std::string& path)
+{
+    // O_NONBLOCK keeps a FIFO without a writer from stalling the open; anything that is
+    // not a regular file is refused before a single byte is read.
+    const FileDescriptor file(::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY));
+    if (file.fd < 0) return std::nullopt;
+    struct stat status {};
+    if (::fstat(file.fd, &status) != 0 || !S_ISREG(status.st_mode)) return std::nullopt;
+    if (static_cast<std::uint64_t>(status.st_size) > MAX_CONFIG_FILE_SIZE) return std::nullopt;
+
+    // One byte beyond the limit tells a file that grew since fstat from one that did not.
+    std::string text(MAX_CONFIG_FILE_SIZE + 1, '\0');
+    std::size_t filled = 0;
+    while (filled < text.size()) {
+        const ssize_t count = ::read(file.fd, text.data() + filled, text.size() - filled);
+        if (count < 0 && errno == EINTR) continue;
+        if (count < 0) return std::nullopt;
+        if (count == 0) break;
+        filled += static_cast<std::size_t>(count);
+    }
+    if (filled > MAX_CONFIG_FILE_SIZE) return std::nullopt;
+    text.resize(filled);
+    if (!is_valid_utf8(text)) return std::nullopt;
+    return text;
+}
+
+Settings settings_from_text(std::string_view text)
+{
+    Settings settings;
+    bool color_set = false;
+    bool dim_color_set = false;
+    while (!text.empty()) {
+        const std::size_t line_end = text.find('\n');
+        const std::string_view line = trim(text.substr(0, line_end));
+        text.remove_prefix(line_end == std::string_view::npos ? text.size() : line_end + 1);
+
+        if (line.empty() || line.front() == '#') continue;
+        const std::size_t equals = line.find('=');
+        if (equals == std::string_view::npos) continue;
+        const std::string_view key = trim(line.substr(0, equals));
+        const std::string_view value = trim(line.substr(equals + 1));
+        if (!apply_setting(settings, key, value)) continue;
+        if (key == "color") color_set = true;
+        if (key == "dim_color") dim_color_set = true;
+    }
+    apply_theme(settings, color_set, dim_color_set);
+    return settings;
+}
+
+Settings load_settings(const Arguments& args, const Environment& env)
+{
+    const std::optional<std::string> path = config_path(args, env);
+    if (!path) return Settings{};
+    const std::optional<std::string> text = read_config_text(*path);
+    if (!text) return Settings{};
+    return settings_from_text(*text);
+}
+
+void apply_command_line(Settings& settings, const Arguments& args, std::ostream& err)
+{
+    for (const std::string& argument : args) {
+        if (argument == "--background") settings.background = true;
+        if (argument == "--verbose") settings.verbose = true;
+        if (argument == "--quiet") settings.quiet = true;
+        if (argument == "--12h") settings.format = TimeFormat::Hours12;
+        if (argument == "--seconds") settings.seconds = true;
+        if (argument == "--short-month") settings.short_month = true;
+    }
+
+    for (std::size_t i = 0; i + 1 < args.size(); ++i) {
+        const std::string& option = args[i];
+        const std::string& value = args[i + 1];
+        if (option == "--timezone") {
+            if (const auto offset = parse_utc_offset(value))
+                settings.timezone = offset;
+            else
+                err << "kestrelDial: invalid --timezone '" << replace_invalid_utf8(value)
+                    << "' (use e.g. +4, -5, +5:30)\n"
+                    << std::flush;
+        } else if (option == "--label") {
+            settings.label = value;
+        } else if (option == "--theme") {
+            settings.theme = value;
+            if (is_zenburn(value)) {
+                settings.color = ZENBURN_COLOR;
+                settings.dim_color = ZENBURN_DIM_COLOR;
+            }
+        } else if (option == "--size") {
+            if (const auto size = parse_size(value)) settings.size = *size;
+        } else if (option == "--font") {
+            settings.font = value;
+        }
+    }
+}
+
+} // namespace kd

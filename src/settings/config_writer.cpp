@@ -1,0 +1,268 @@
+#include "settings/config_writer.hpp"
+
+#include "settings/utf8.hpp"
+#include "settings/value_syntax.hpp"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <utility>
+
+namespace kd {
+
+namespace {
+
+std::string active_or_commented(const std::optional<std::string>& value, std::string_view key)
+{
+    if (value) return std::string(key) + " = " + *value + "\n";
+    return "# " + std::string(key) + " =\n";
+}
+
+std::unexpected<Error> system_error(int error_number)
+{
+    return std::unexpected(description(os_error_text(error_number)));
+}
+
+std::string parent_directory(const std::string& path)
+{
+    const std::size_t slash = path.find_last_of('/');
+    if (slash == std::string::npos) return "";
+    if (slash == 0) return "/";
+    return path.substr(0, slash);
+}
+
+// mkdir -p with mode 0777 as reduced by the umask; directories that exist are fine.
+std::expected<void, Error> create_directories(const std::string& directory)
+{
+    if (directory.empty()) return {};
+    struct stat status {};
+    if (::stat(directory.c_str(), &status) == 0) {
+        if (S_ISDIR(status.st_mode)) return {};
+        return system_error(ENOTDIR);
+    }
+    if (errno != ENOENT) return system_error(errno);
+    if (auto parent = create_directories(parent_directory(directory)); !parent) return parent;
+    if (::mkdir(directory.c_str(), 0777) != 0 && errno != EEXIST) return system_error(errno);
+    return {};
+}
+
+// Follows symbolic links to the file that really holds the configuration, so that a
+// symlinked config (dotfile managers) keeps its link. A dangling link gives the path it
+// points at.
+std::expected<std::string, Error> resolve_links(std::string path)
+{
+    for (int hops = 0; hops < 40; ++hops) {
+        struct stat status {};
+        if (::lstat(path.c_str(), &status) != 0) {
+            if (errno == ENOENT) return path;
+            return system_error(errno);
+        }
+        if (!S_ISLNK(status.st_mode)) return path;
+        std::string target(4096, '\0');
+        const ssize_t length = ::readlink(path.c_str(), target.data(), target.size());
+        if (length < 0) return system_error(errno);
+        if (static_cast<std::size_t>(length) >= target.size()) return system_error(ENAMETOOLONG);
+        target.resize(static_cast<std::size_t>(length));
+        if (target.starts_with('/')) {
+            path = target;
+        } else {
+            const std::string directory = parent_directory(path);
+            path = directory.empty() ? target : (directory == "/" ? "/" : directory + "/") + target;
+        }
+    }
+    return system_error(ELOOP);
+}
+
+mode_t current_umask()
+{
+    // Reading it back means setting it; the program is single-threaded here.
+    const mode_t mask = ::umask(022);
+    ::umask(mask);
+    return mask;
+}
+
+std::expected<void, Error> write_all(int fd, std::string_view text)
+{
+    while (!text.empty()) {
+        const ssize_t written = ::write(fd, text.data(), text.size());
+        if (written < 0 && errno == EINTR) continue;
+        if (written < 0) return system_error(errno);
+        if (written == 0) return system_error(EIO);
+        text.remove_prefix(static_cast<std::size_t>(written));
+    }
+    return {};
+}
+
+// Something that exists but is not a regular file (a device, a FIFO) cannot be replaced
+// by a rename without destroying it; the text is written into it instead.
+std::expected<void, Error> write_into_special_file(const std::string& path, std::string_view text)
+{
+    const int fd = ::open(path.c_str(), O_WRONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
+    if (fd < 0) return system_error(errno);
+    std::expected<void, Error> result;
+    const int flags = ::fcntl(fd, F_GETFL);
+    if (flags < 0 || ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) != 0)
+        result = system_error(errno);
+    else
+        result = write_all(fd, text);
+    ::close(fd);
+    return result;
+}
+
+// Writes the text to a fresh file beside target and renames it over target: readers see
+// either the old file or the whole new one, never a truncated mix.
+std::expected<void, Error> replace_file(const std::string& target, std::string_view text)
+{
+    struct stat old_status {};
+    const bool exists = ::stat(target.c_str(), &old_status) == 0;
+    const mode_t mode = exists ? (old_status.st_mode & 07777) : (0666 & ~current_umask());
+
+    const std::string directory = parent_directory(target);
+    const std::string base_name = target.substr(target.find_last_of('/') + 1);
+    std::string temporary =
+        (directory.empty() ? "" : (directory == "/" ? "/" : directory + "/")) + "." + base_name +
+        ".XXXXXX";
+    const int fd = ::mkostemp(temporary.data(), O_CLOEXEC);
+    if (fd < 0) return system_error(errno);
+
+    const auto fail = [&](int error_number) {
+        ::close(fd);
+        ::unlink(temporary.c_str());
+        return system_error(error_number);
+    };
+    if (exists && old_status.st_uid != ::geteuid()) {
+        // Best effort: root rewriting a user's file should not take it over.
+        [[maybe_unused]] const int ignored = ::fchown(fd, old_status.st_uid, old_status.st_gid);
+    }
+    if (::fchmod(fd, mode) != 0) return fail(errno);
+    if (auto written = write_all(fd, text); !written) {
+        ::close(fd);
+        ::unlink(temporary.c_str());
+        return written;
+    }
+    if (::fsync(fd) != 0) return fail(errno);
+    if (::close(fd) != 0) {
+        const int error_number = errno;
+        ::unlink(temporary.c_str());
+        return system_error(error_number);
+    }
+    if (::rename(temporary.c_str(), target.c_str()) != 0) {
+        const int error_number = errno;
+        ::unlink(temporary.c_str());
+        return system_error(error_number);
+    }
+    // Make the rename itself durable; a failure here no longer endangers any data.
+    const int directory_fd =
+        ::open(directory.empty() ? "." : directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (directory_fd >= 0) {
+        ::fsync(directory_fd);
+        ::close(directory_fd);
+    }
+    return {};
+}
+
+} // namespace
+
+std::string render_config(const Settings& s)
+{
+    std::string text;
+    text += "# kestrelDial configuration\n";
+    text += "# See: kestrelDial --help\n";
+    text += "\n";
+    text += "# Time format: 12h or 24h\n";
+    text += s.format == TimeFormat::Hours12 ? "format = 12h\n" : "# format = 24h\n";
+    text += "\n";
+    text += "# Show seconds in time display\n";
+    text += s.seconds ? "seconds = true\n" : "# seconds = false\n";
+    text += "\n";
+    text += "# Show abbreviated month name\n";
+    text += s.short_month ? "short_month = true\n" : "# short_month = false\n";
+    text += "\n";
+    text += "# Fixed UTC offset, e.g. +4, -5, +5:30 (default: system local time).\n";
+    text += "# When set, a compact indicator like (+4) is shown beside the time.\n";
+    text += "# Note: a fixed offset does not follow daylight saving time.\n";
+    text += s.timezone ? "timezone = " + offset_text(*s.timezone) + "\n" : "# timezone =\n";
+    text += "\n";
+    text += "# Custom text shown beside the date (overrides the timezone indicator).\n";
+    text += active_or_commented(s.label, "label");
+    text += "\n";
+    text += "# Window size in pixels, 96 to 1024 (96 and 128 are the classic sizes)\n";
+    text += s.size == 96 ? "# size = 96\n" : "size = " + std::to_string(s.size) + "\n";
+    text += "\n";
+    text += "# Font file path (leave commented for auto-detect via fontconfig)\n";
+    text += "# No fallback font: Japanese/CJK text in the label needs a CJK-capable\n";
+    text += "# font, e.g. /usr/share/fonts/ja-ipafonts/ipagp.ttf\n";
+    text += s.font ? "font = " + *s.font + "\n" : "# font = /path/to/font.ttf\n";
+    text += "\n";
+    text += "# Color theme: zenburn\n";
+    text += active_or_commented(s.theme, "theme");
+    text += "\n";
+    text += "# Main color (R, G, B)\n";
+    text += s.color == DEFAULT_COLOR ? "# color = 0, 255, 0\n"
+                                     : "color = " + format_color(s.color) + "\n";
+    text += "\n";
+    text += "# Dim color (R, G, B)\n";
+    text += s.dim_color == DEFAULT_DIM_COLOR ? "# dim_color = 0, 200, 0\n"
+                                             : "dim_color = " + format_color(s.dim_color) + "\n";
+    text += "\n";
+    text += "# Left click command\n";
+    text += active_or_commented(s.left_click, "left_click");
+    text += "\n";
+    text += "# Middle click command (default: reload config)\n";
+    text += active_or_commented(s.middle_click, "middle_click");
+    text += "\n";
+    text += "# Right click command\n";
+    text += active_or_commented(s.right_click, "right_click");
+    text += "\n";
+    text += "# Run in the background\n";
+    text += s.background ? "background = true\n" : "# background = true\n";
+    text += "\n";
+    text += "# Show extra informational messages\n";
+    text += "# verbose = false\n";
+    text += "\n";
+    text += "# Suppress all non-error output\n";
+    text += "# quiet = false\n";
+    return text;
+}
+
+std::expected<void, Error> check_writable(const Settings& settings)
+{
+    const std::pair<const char*, const std::optional<std::string>*> texts[] = {
+        {"label", &settings.label},           {"font", &settings.font},
+        {"theme", &settings.theme},           {"left_click", &settings.left_click},
+        {"middle_click", &settings.middle_click}, {"right_click", &settings.right_click},
+    };
+    for (const auto& [key, value] : texts) {
+        if (!*value) continue;
+        if ((*value)->find_first_of("\n\r") != std::string::npos)
+            return std::unexpected(
+                program_message(std::string(key) + " contains a line break; not written"));
+        if (!is_valid_utf8(**value))
+            return std::unexpected(
+                program_message(std::string(key) + " is not valid UTF-8; not written"));
+    }
+    return {};
+}
+
+std::expected<void, Error> write_config(const std::string& path, const Settings& settings)
+{
+    if (auto writable = check_writable(settings); !writable) return writable;
+    const std::string text = render_config(settings);
+    if (path.empty()) return system_error(ENOENT);
+
+    struct stat status {};
+    if (::stat(path.c_str(), &status) == 0 && !S_ISREG(status.st_mode)) {
+        if (S_ISDIR(status.st_mode)) return system_error(EISDIR);
+        return write_into_special_file(path, text);
+    }
+
+    const std::expected<std::string, Error> target = resolve_links(path);
+    if (!target) return std::unexpected(target.error());
+    if (auto created = create_directories(parent_directory(*target)); !created) return created;
+    return replace_file(*target, text);
+}
+
+} // namespace kd

@@ -1,0 +1,89 @@
+#include "settings/utf8.hpp"
+
+namespace kd {
+
+DecodedChar decode_utf8_at(std::string_view text, std::size_t position)
+{
+    const auto byte = [&](std::size_t k) { return static_cast<unsigned char>(text[k]); };
+    const unsigned char lead = byte(position);
+    if (lead < 0x80) return {lead, 1, true};
+
+    // Sequence length and the range allowed for the second byte, which is what rules out
+    // overlong forms, surrogates and code points above U+10FFFF.
+    std::size_t length = 0;
+    unsigned char second_low = 0x80;
+    unsigned char second_high = 0xBF;
+    char32_t code = 0;
+    if (lead >= 0xC2 && lead <= 0xDF) {
+        length = 2;
+        code = lead & 0x1F;
+    } else if (lead >= 0xE0 && lead <= 0xEF) {
+        length = 3;
+        code = lead & 0x0F;
+        if (lead == 0xE0) second_low = 0xA0;
+        if (lead == 0xED) second_high = 0x9F;
+    } else if (lead >= 0xF0 && lead <= 0xF4) {
+        length = 4;
+        code = lead & 0x07;
+        if (lead == 0xF0) second_low = 0x90;
+        if (lead == 0xF4) second_high = 0x8F;
+    } else {
+        return {REPLACEMENT_CHARACTER, 1, false};
+    }
+
+    for (std::size_t k = 1; k < length; ++k) {
+        if (position + k >= text.size()) return {REPLACEMENT_CHARACTER, k, false};
+        const unsigned char next = byte(position + k);
+        const unsigned char low = k == 1 ? second_low : 0x80;
+        const unsigned char high = k == 1 ? second_high : 0xBF;
+        if (next < low || next > high) return {REPLACEMENT_CHARACTER, k, false};
+        code = (code << 6) | (next & 0x3F);
+    }
+    return {code, length, true};
+}
+
+bool is_valid_utf8(std::string_view text)
+{
+    for (std::size_t i = 0; i < text.size();) {
+        const DecodedChar decoded = decode_utf8_at(text, i);
+        if (!decoded.valid) return false;
+        i += decoded.length;
+    }
+    return true;
+}
+
+void append_utf8(std::string& out, char32_t code)
+{
+    if (code < 0x80) {
+        out += static_cast<char>(code);
+    } else if (code < 0x800) {
+        out += static_cast<char>(0xC0 | (code >> 6));
+        out += static_cast<char>(0x80 | (code & 0x3F));
+    } else if (code < 0x10000) {
+        out += static_cast<char>(0xE0 | (code >> 12));
+        out += static_cast<char>(0x80 | ((code >> 6) & 0x3F));
+        out += static_cast<char>(0x80 | (code & 0x3F));
+    } else {
+        out += static_cast<char>(0xF0 | (code >> 18));
+        out += static_cast<char>(0x80 | ((code >> 12) & 0x3F));
+        out += static_cast<char>(0x80 | ((code >> 6) & 0x3F));
+        out += static_cast<char>(0x80 | (code & 0x3F));
+    }
+}
+
+std::string replace_invalid_utf8(std::string_view text)
+{
+    std::string out;
+    out.reserve(text.size());
+    for (std::size_t i = 0; i < text.size();) {
+        const DecodedChar decoded = decode_utf8_at(text, i);
+        if (decoded.valid)
+            out.append(text.substr(i, decoded.length));
+        else
+            append_utf8(out, REPLACEMENT_CHARACTER);
+        i += decoded.length;
+    }
+    return out;
+}
+
+} // namespace kd

@@ -1,0 +1,156 @@
+#include "settings/value_syntax.hpp"
+
+#include <gtest/gtest.h>
+
+namespace kd {
+namespace {
+
+struct ColorCase {
+    std::string text;
+    std::optional<Rgb> expected;
+};
+
+class ParseColor : public testing::TestWithParam<ColorCase> {};
+
+TEST_P(ParseColor, ReadsOrRejects)
+{
+    EXPECT_EQ(parse_color(GetParam().text), GetParam().expected) << GetParam().text;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Texts, ParseColor,
+    testing::Values(ColorCase{"0, 255, 0", Rgb{0, 255, 0}}, ColorCase{"0,255,0", Rgb{0, 255, 0}},
+                    ColorCase{"  0 ,\t255 , +0 ", Rgb{0, 255, 0}},
+                    ColorCase{"+10, 20, 30", Rgb{10, 20, 30}},
+                    ColorCase{"007, 0, 0", Rgb{7, 0, 0}}, ColorCase{"0, 255", std::nullopt},
+                    ColorCase{"0, 255, 0,", std::nullopt}, ColorCase{"1, 2, 3, 4", std::nullopt},
+                    ColorCase{"256, 0, 0", std::nullopt}, ColorCase{"-1, 0, 0", std::nullopt},
+                    ColorCase{"1 0, 0, 0", std::nullopt}, ColorCase{"#00FF00", std::nullopt},
+                    ColorCase{"0x10, 0, 0", std::nullopt}, ColorCase{"+, 0, 0", std::nullopt},
+                    ColorCase{", , ", std::nullopt}, ColorCase{"", std::nullopt},
+                    ColorCase{"99999999999999999999999, 0, 0", std::nullopt}));
+
+TEST(FormatColor, WritesCommaAndBlank)
+{
+    EXPECT_EQ(format_color(Rgb{220, 193, 153}), "220, 193, 153");
+    EXPECT_EQ(format_color(Rgb{0, 7, 255}), "0, 7, 255");
+}
+
+struct OffsetCase {
+    std::string text;
+    std::optional<std::int32_t> expected;
+};
+
+class ParseUtcOffset : public testing::TestWithParam<OffsetCase> {};
+
+TEST_P(ParseUtcOffset, ReadsOrRejects)
+{
+    EXPECT_EQ(parse_utc_offset(GetParam().text), GetParam().expected) << GetParam().text;
+}
+
+constexpr std::int32_t hours(int h, int m = 0) { return h * 3600 + m * 60; }
+
+INSTANTIATE_TEST_SUITE_P(
+    Texts, ParseUtcOffset,
+    testing::Values(
+        OffsetCase{"+4", hours(4)}, OffsetCase{"4", hours(4)}, OffsetCase{"UTC+4", hours(4)},
+        OffsetCase{"utc +4", hours(4)}, OffsetCase{"GMT+4", hours(4)},
+        OffsetCase{" +04 ", hours(4)}, OffsetCase{"Utc+4", std::nullopt},
+        OffsetCase{"-5", -hours(5)}, OffsetCase{"+5:30", hours(5, 30)},
+        OffsetCase{"+0530", hours(5, 30)}, OffsetCase{"UTC+05:30", hours(5, 30)},
+        OffsetCase{"-9:30", -hours(9, 30)}, OffsetCase{"+530", std::nullopt},
+        OffsetCase{"-0", 0}, OffsetCase{"+18", hours(18)}, OffsetCase{"-18:00", -hours(18)},
+        OffsetCase{"+18:01", std::nullopt}, OffsetCase{"+19", std::nullopt},
+        OffsetCase{"+5:60", std::nullopt}, OffsetCase{"+5:", std::nullopt},
+        OffsetCase{":30", std::nullopt}, OffsetCase{"+", std::nullopt},
+        OffsetCase{"-", std::nullopt}, OffsetCase{"", std::nullopt},
+        OffsetCase{"UTC", std::nullopt}, OffsetCase{"+ 5", std::nullopt},
+        OffsetCase{"+5:-30", std::nullopt}, OffsetCase{"+-5", std::nullopt},
+        OffsetCase{"+2147483647", std::nullopt}, OffsetCase{"+99999999999", std::nullopt},
+        OffsetCase{"+1:2:3", std::nullopt}, OffsetCase{"+5.5", std::nullopt}));
+
+struct IndicatorCase {
+    std::int32_t offset;
+    std::string indicator;
+};
+
+class OffsetIndicator : public testing::TestWithParam<IndicatorCase> {};
+
+TEST_P(OffsetIndicator, WrapsSignHoursAndMinutes)
+{
+    EXPECT_EQ(offset_indicator(GetParam().offset), GetParam().indicator);
+    EXPECT_EQ("(" + offset_text(GetParam().offset) + ")", GetParam().indicator);
+}
+
+INSTANTIATE_TEST_SUITE_P(Offsets, OffsetIndicator,
+                         testing::Values(IndicatorCase{hours(4), "(+4)"},
+                                         IndicatorCase{-hours(5), "(-5)"},
+                                         IndicatorCase{hours(5, 30), "(+5:30)"},
+                                         IndicatorCase{hours(5, 45), "(+5:45)"},
+                                         IndicatorCase{-hours(9, 30), "(-9:30)"},
+                                         IndicatorCase{0, "(+0)"}, IndicatorCase{hours(18), "(+18)"},
+                                         IndicatorCase{hours(5, 3), "(+5:03)"}));
+
+TEST(FaceIndicator, LabelWinsAndIsWrappedUnlessAlreadyParenthesised)
+{
+    Settings settings;
+    EXPECT_EQ(face_indicator(settings), std::nullopt);
+    settings.timezone = hours(4);
+    EXPECT_EQ(face_indicator(settings), "(+4)");
+    settings.label = "Tokyo";
+    EXPECT_EQ(face_indicator(settings), "(Tokyo)");
+    settings.label = "(Tokyo)";
+    EXPECT_EQ(face_indicator(settings), "(Tokyo)");
+    settings.label = "";
+    EXPECT_EQ(face_indicator(settings), "()");
+    settings.label = ")";
+    EXPECT_EQ(face_indicator(settings), "())");
+}
+
+struct SizeCase {
+    std::string text;
+    std::optional<std::uint64_t> expected;
+};
+
+class ParseSize : public testing::TestWithParam<SizeCase> {};
+
+TEST_P(ParseSize, KeepsOnlyNinetySixToTenTwentyFour)
+{
+    EXPECT_EQ(parse_size(GetParam().text), GetParam().expected) << GetParam().text;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Texts, ParseSize,
+    testing::Values(SizeCase{"96", 96}, SizeCase{"1024", 1024}, SizeCase{"+200", 200},
+                    SizeCase{"0128", 128}, SizeCase{"95", std::nullopt},
+                    SizeCase{"1025", std::nullopt}, SizeCase{"-200", std::nullopt},
+                    SizeCase{"+", std::nullopt}, SizeCase{"-", std::nullopt},
+                    SizeCase{"++128", std::nullopt}, SizeCase{" 128", std::nullopt},
+                    SizeCase{"128 # big", std::nullopt}, SizeCase{"", std::nullopt},
+                    SizeCase{"18446744073709551616", std::nullopt}));
+
+TEST(ParseUnsigned, AcceptsTheWholeSixtyFourBitRange)
+{
+    EXPECT_EQ(parse_unsigned("18446744073709551615"), UINT64_MAX);
+    EXPECT_EQ(parse_unsigned("18446744073709551616"), std::nullopt);
+    EXPECT_EQ(parse_unsigned("+0"), 0u);
+}
+
+TEST(Trim, RemovesUnicodeWhiteSpaceOnly)
+{
+    EXPECT_EQ(trim(" \t\r\n a b \xC2\xA0\xE3\x80\x80"), "a b"); // NBSP, ideographic space
+    EXPECT_EQ(trim("\xC2\xA0"), "");
+    EXPECT_EQ(trim("x\xE2\x80\x8B"), "x\xE2\x80\x8B"); // zero-width space is not white space
+    EXPECT_EQ(trim(" \xFF "), "\xFF");                 // malformed bytes are kept
+}
+
+TEST(Theme, NameMatchesInAnyAsciiCase)
+{
+    EXPECT_TRUE(is_zenburn("zenburn"));
+    EXPECT_TRUE(is_zenburn("ZenBurn"));
+    EXPECT_FALSE(is_zenburn("zenburn "));
+    EXPECT_FALSE(is_zenburn("solarized"));
+}
+
+} // namespace
+} // namespace kd
