@@ -1,0 +1,46 @@
+#pragma once
+// The xcb side of DockWindow, shared by the files of src/dock (and by tests that need to
+// talk on the window's own connection). Nothing outside src/dock and the tests includes this.
+
+#include "dock/dock_window.hpp"
+#include "settings/error.hpp"
+
+#include <xcb/xcb.h>
+
+#include <cstdlib>
+#include <memory>
+#include <optional>
+#include <string>
+
+namespace kd {
+
+struct XcbDisconnect {
+    void operator()(xcb_connection_t* connection) const { xcb_disconnect(connection); }
+};
+
+// Replies, events and errors from xcb are malloc'ed and handed over to the caller.
+struct XcbFree {
+    void operator()(void* pointer) const { std::free(pointer); }
+};
+template <typename T>
+using XcbPtr = std::unique_ptr<T, XcbFree>;
+
+struct DockConnection {
+    std::unique_ptr<xcb_connection_t, XcbDisconnect> xcb;
+};
+
+// Whether an error happened while opening the display or on a connection that was working.
+enum class ConnectionStage { Opening, Open };
+
+// The words for an xcb connection error code (xcb_connection_has_error). `display` is the
+// name that was opened (nullptr when DISPLAY is unset) and `screen` the screen asked for;
+// both only matter for errors while opening.
+std::string connection_error_text(int code, ConnectionStage stage, const char* display, int screen);
+
+// The connection's error as an Error value, when it has one.
+std::optional<Error> connection_error(xcb_connection_t* connection);
+
+// The window's live connection.
+xcb_connection_t* dock_xcb_connection(const DockWindow& window);
+
+} // namespace kd

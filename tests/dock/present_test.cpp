@@ -1,0 +1,137 @@
+#include "dock/present.hpp"
+#include "dock/dock_connection.hpp"
+#include "dock_fixture.hpp"
+
+#include <csignal>
+
+namespace kd::test {
+namespace {
+
+// A picture where neighbouring pixels and the three channels all differ, written in the
+// server's byte order as the painter would.
+PixelBuffer patterned_frame(std::uint32_t size, bool lsb_first)
+{
+    PixelBuffer buffer{size, size, lsb_first, std::vector<std::uint8_t>(std::size_t{4} * size * size)};
+    for (std::uint32_t y = 0; y < size; ++y) {
+        for (std::uint32_t x = 0; x < size; ++x) {
+            const auto red = static_cast<std::uint8_t>(x * 7 + y);
+            const auto green = static_cast<std::uint8_t>(y * 3 + 11);
+            const auto blue = static_cast<std::uint8_t>(x ^ y);
+            std::uint8_t* pixel = &buffer.bytes[(std::size_t{y} * size + x) * 4];
+            if (lsb_first) {
+                pixel[0] = blue, pixel[1] = green, pixel[2] = red, pixel[3] = 0;
+            } else {
+                pixel[0] = 0, pixel[1] = red, pixel[2] = green, pixel[3] = blue;
+            }
+        }
+    }
+    return buffer;
+}
+
+// Index of the first differing byte, or -1.
+long first_difference(const std::vector<std::uint8_t>& a, const std::vector<std::uint8_t>& b)
+{
+    if (a.size() != b.size()) return 0;
+    for (std::size_t i = 0; i < a.size(); ++i) {
+        if (a[i] != b[i]) return static_cast<long>(i);
+    }
+    return -1;
+}
+
+class PresentTest : public DockOnXvfb, public ::testing::WithParamInterface<std::uint32_t> {};
+
+TEST_P(PresentTest, FrameReadsBackPixelForPixel)
+{
+    const std::uint32_t size = GetParam();
+    DockWindow window = open_or_fail(display(), size);
+    const PixelBuffer frame = patterned_frame(size, window.lsb_first);
+    ASSERT_TRUE(present_frame(window, frame));
+    // The image is read on another connection: make sure the server has drawn it first.
+    sync(dock_xcb_connection(window));
+
+    XConnection observer(display());
+    const auto image = get_image(observer.get(), window.face_window, static_cast<std::uint16_t>(size),
+                                 static_cast<std::uint16_t>(size));
+    ASSERT_TRUE(image);
+    ASSERT_EQ(image->size(), frame.bytes.size());
+    EXPECT_EQ(first_difference(*image, frame.bytes), -1);
+
+    // A second frame replaces the first entirely.
+    PixelBuffer black{size, size, window.lsb_first, std::vector<std::uint8_t>(frame.bytes.size(), 0)};
+    ASSERT_TRUE(present_frame(window, black));
+    sync(dock_xcb_connection(window));
+    EXPECT_EQ(first_difference(*get_image(observer.get(), window.face_window, static_cast<std::uint16_t>(size),
+                                          static_cast<std::uint16_t>(size)),
+                               black.bytes),
+              -1);
+}
+
+INSTANTIATE_TEST_SUITE_P(Sizes, PresentTest, ::testing::Values(96u, 255u, 256u, 1024u));
+
+TEST_F(DockOnXvfb, FrameOfAnotherShapeIsRefusedBeforeAnythingIsSent)
+{
+    DockWindow window = open_or_fail(display(), 128);
+    PixelBuffer small = patterned_frame(96, window.lsb_first);
+    const auto result = present_frame(window, small);
+    ASSERT_FALSE(result);
+    EXPECT_EQ(result.error().kind, Error::Kind::Description);
+    PixelBuffer short_bytes = patterned_frame(128, window.lsb_first);
+    short_bytes.bytes.resize(short_bytes.bytes.size() - 4);
+    EXPECT_FALSE(present_frame(window, short_bytes));
+    // The connection is still good for a proper frame.
+    EXPECT_TRUE(present_frame(window, patterned_frame(128, window.lsb_first)));
+}
+
+struct LimitCase {
+    std::uint32_t size;
+    bool fits;
+};
+
+class RequestLimitTest : public ::testing::TestWithParam<LimitCase> {
+protected:
+    // A cap of 1 MiB units on BIG-REQUESTS, which cannot be switched off in Xvfb.
+    static void SetUpTestSuite() { server = std::make_unique<XvfbServer>("1280x1024x24", std::vector<std::string>{"-maxbigreqsize", "1"}); }
+    static void TearDownTestSuite() { server.reset(); }
+    static inline std::unique_ptr<XvfbServer> server;
+};
+
+TEST_P(RequestLimitTest, FrameAboveTheServersLimitIsAnError)
+{
+    const LimitCase& limit = GetParam();
+    DockWindow window = open_or_fail(server->display(), limit.size);
+    const auto result = present_frame(window, patterned_frame(limit.size, window.lsb_first));
+    if (limit.fits) {
+        EXPECT_TRUE(result) << result.error().text;
+        return;
+    }
+    ASSERT_FALSE(result);
+    EXPECT_EQ(result.error().kind, Error::Kind::Description);
+    EXPECT_TRUE(result.error().text.starts_with("request too long for the server")) << result.error().text;
+    // The connection is gone for good: the next read says so too.
+    EXPECT_FALSE(next_dock_event(window));
+}
+
+INSTANTIATE_TEST_SUITE_P(BigRequestCap, RequestLimitTest,
+                         ::testing::Values(LimitCase{1023, true}, LimitCase{1024, false}));
+
+TEST(PresentAfterServerDeath, KilledServerGivesAnError)
+{
+    // Writing to the dead socket must come back as an error value, not a signal.
+    const auto old_handler = std::signal(SIGPIPE, SIG_IGN);
+    XvfbServer server;
+    DockWindow window = open_or_fail(server.display(), 256);
+    const PixelBuffer frame = patterned_frame(256, window.lsb_first);
+    ASSERT_TRUE(present_frame(window, frame));
+    server.kill_now();
+    // The first write after the death may still land in the socket buffer.
+    std::optional<Error> error;
+    for (int attempt = 0; attempt < 3 && !error; ++attempt) {
+        if (auto result = present_frame(window, frame); !result) error = result.error();
+    }
+    std::signal(SIGPIPE, old_handler);
+    ASSERT_TRUE(error);
+    EXPECT_EQ(error->text, "connection to the X server was lost");
+}
+
+} // namespace
+} // namespace kd::test

@@ -1,0 +1,108 @@
+#pragma once
+// Small xcb helpers for tests that inspect and poke a display from a client of their own.
+// Each request that has a reply waits for it; replies are freed before returning.
+
+#include <xcb/xcb.h>
+
+#include <array>
+#include <chrono>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace kd::test {
+
+// An xcb connection to `display` (RAII). Throws std::runtime_error when it cannot connect.
+class XConnection {
+public:
+    explicit XConnection(const std::string& display);
+    xcb_connection_t* get() const { return connection_.get(); }
+    // The root window of the display's first screen.
+    xcb_window_t root() const;
+
+private:
+    struct Disconnect {
+        void operator()(xcb_connection_t* connection) const { xcb_disconnect(connection); }
+    };
+    std::unique_ptr<xcb_connection_t, Disconnect> connection_;
+};
+
+// A property as the server keeps it; absent properties come back as nullopt.
+struct PropertyValue {
+    xcb_atom_t type = 0;
+    std::uint8_t format = 0;
+    std::vector<std::uint8_t> bytes;
+    // The value read as 32-bit items (format 32 only).
+    std::vector<std::uint32_t> words() const;
+};
+std::optional<PropertyValue> get_property(xcb_connection_t* connection, xcb_window_t window, xcb_atom_t property);
+
+// The atom of `name`; with only_if_exists, 0 when the server does not know the name yet.
+xcb_atom_t intern_atom(xcb_connection_t* connection, std::string_view name, bool only_if_exists = false);
+
+struct Geometry {
+    std::int16_t x = 0;
+    std::int16_t y = 0;
+    std::uint16_t width = 0;
+    std::uint16_t height = 0;
+    std::uint16_t border_width = 0;
+    std::uint8_t depth = 0;
+};
+// Position relative to the parent, size and depth; nullopt for a window that does not exist.
+std::optional<Geometry> get_geometry(xcb_connection_t* connection, xcb_window_t window);
+
+// The window's class (InputOutput 1, InputOnly 2) and override-redirect flag.
+struct WindowAttributes {
+    std::uint16_t window_class = 0;
+    bool override_redirect = false;
+    std::uint8_t map_state = 0;
+};
+std::optional<WindowAttributes> get_window_attributes(xcb_connection_t* connection, xcb_window_t window);
+
+struct Tree {
+    xcb_window_t root = 0;
+    xcb_window_t parent = 0;
+    std::vector<xcb_window_t> children; // bottom to top
+};
+std::optional<Tree> query_tree(xcb_connection_t* connection, xcb_window_t window);
+
+// The window's pixels as a ZPixmap in the server's image byte order, rows top to bottom.
+std::optional<std::vector<std::uint8_t>> get_image(xcb_connection_t* connection, xcb_window_t window,
+                                                   std::uint16_t width, std::uint16_t height);
+
+// The first window, searched depth first from `top`, whose WM_NAME is `name`.
+std::optional<xcb_window_t> find_window_by_name(xcb_connection_t* connection, xcb_window_t top,
+                                                std::string_view name);
+
+// fluxbox's slit window, when it exists (see FluxboxSession).
+std::optional<xcb_window_t> find_fluxbox_slit(xcb_connection_t* connection);
+
+// Moves the pointer to (x, y) on the root and presses and releases `button`, through XTEST,
+// as a real mouse would; returns after the server has processed it.
+void fake_click(xcb_connection_t* connection, std::int16_t x, std::int16_t y, std::uint8_t button);
+
+// Sends a ClientMessage of `type`, format 32, with `data` as its five items, to `window`
+// (no event mask: it reaches the window's owner whatever it selected).
+void send_client_message(xcb_connection_t* connection, xcb_window_t window, xcb_atom_t type,
+                         const std::array<std::uint32_t, 5>& data);
+
+// Sends a synthetic Expose of the whole window with the given count, to clients that
+// selected Exposure on it.
+void send_expose(xcb_connection_t* connection, xcb_window_t window, std::uint16_t width, std::uint16_t height,
+                 std::uint16_t count);
+
+// Destroys a window that another client owns; returns after the server has done it.
+void destroy_window(xcb_connection_t* connection, xcb_window_t window);
+
+// A round trip: everything sent before has been processed by the server on return.
+void sync(xcb_connection_t* connection);
+
+// Polls `condition` every few milliseconds until it holds (true) or `timeout` has passed (false).
+bool wait_until(const std::function<bool()>& condition,
+                std::chrono::milliseconds timeout = std::chrono::milliseconds(5000));
+
+} // namespace kd::test
