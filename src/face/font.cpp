@@ -190,9 +190,21 @@ struct SpawnAttributes {
     }
 };
 
-int wait_for_child(pid_t child)
+using Deadline = std::chrono::steady_clock::time_point;
+
+// The child's wait status, or -1. A child still running at the deadline is killed first, so a
+// matcher that closed its output but never ends cannot hold up start-up either.
+int wait_for_child(pid_t child, Deadline deadline)
 {
     int status = 0;
+    for (;;) {
+        const pid_t done = ::waitpid(child, &status, WNOHANG);
+        if (done == child) return status;
+        if (done < 0 && errno != EINTR) return -1;
+        if (std::chrono::steady_clock::now() >= deadline) break;
+        ::usleep(2000);
+    }
+    ::kill(child, SIGKILL);
     while (::waitpid(child, &status, 0) < 0) {
         if (errno != EINTR) return -1;
     }
@@ -201,10 +213,9 @@ int wait_for_child(pid_t child)
 
 // Reads the child's output until it closes it. A child that talks too much or takes too long
 // is killed: font discovery must not hold up start-up.
-std::optional<std::string> collect_output(int fd, pid_t child)
+std::optional<std::string> collect_output(int fd, pid_t child, Deadline deadline)
 {
     std::string output;
-    const auto deadline = std::chrono::steady_clock::now() + MATCHER_DEADLINE;
     char chunk[4096];
     for (;;) {
         const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
@@ -262,9 +273,10 @@ std::optional<std::string> fc_match_monospace(const Environment& env)
         return std::nullopt;
     write_end.reset();
 
-    const std::optional<std::string> output = collect_output(read_end.fd, child);
+    const Deadline deadline = std::chrono::steady_clock::now() + MATCHER_DEADLINE;
+    const std::optional<std::string> output = collect_output(read_end.fd, child, deadline);
     read_end.reset();
-    const int status = wait_for_child(child);
+    const int status = wait_for_child(child, deadline);
     if (!output || status < 0 || !WIFEXITED(status) || WEXITSTATUS(status) != 0) return std::nullopt;
 
     const std::string decoded = valid_utf8(*output);

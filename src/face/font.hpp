@@ -31,7 +31,8 @@ inline constexpr std::array<std::string_view, 8> FALLBACK_FONTS = {
 };
 
 // The whole file, or the reason it could not be read ("No such file or directory (os error
-// 2)", "Font file too large (...)"). At most MAX_FONT_FILE_SIZE bytes are ever read.
+// 2)", "Font file too large (...)", "Not a regular file" for FIFOs and devices, which could
+// block or never end). At most MAX_FONT_FILE_SIZE + 1 bytes are ever read.
 std::expected<std::vector<std::uint8_t>, std::string> read_font_file(const std::string& path);
 
 // Runs `fc-match --format %{file} monospace` through PATH, no shell, stdin empty. Gives the

@@ -126,19 +126,6 @@ TEST(PaintFace, BothByteOrdersShowTheSameFace)
     for (std::size_t i = 0; i < msb.bytes.size(); i += 4) ASSERT_EQ(msb.bytes[i], 0) << i;
 }
 
-TEST(PaintFace, ClearsWhatWasThereAndKeepsTheBuffer)
-{
-    PixelBuffer buffer = make_pixel_buffer(96, 96, true);
-    for (std::int32_t y = 0; y < 96; ++y)
-        for (std::int32_t x = 0; x < 96; ++x) put_pixel(buffer, x, y, Rgb{1, 2, 3}, 1.0f);
-    const std::uint8_t* storage = buffer.bytes.data();
-    test::ScopedZone zone("UTC0");
-    paint_face(buffer, test_font(), Settings{}, fixed_clock(EVENING));
-    EXPECT_EQ(buffer.bytes.data(), storage);
-    for (std::uint32_t y = 0; y < 96; ++y)
-        for (std::uint32_t x = 0; x < 96; ++x) ASSERT_NE(pixel_at(buffer, x, y), (Rgb{1, 2, 3}));
-}
-
 // Rows [top, bottom) of the texts' ink within a band of rows, ignoring the bevel columns.
 struct RowSpan {
     int top = -1, bottom = -1;

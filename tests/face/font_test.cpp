@@ -90,17 +90,6 @@ INSTANTIATE_TEST_SUITE_P(
         RefusalCase{"fifo", "Not a regular file"}),
     [](const ::testing::TestParamInfo<RefusalCase>& info) { return std::string(info.param.name); });
 
-TEST(ReadFontFile, UnreadableFileGivesThePermissionError)
-{
-    if (::geteuid() == 0) GTEST_SKIP() << "root reads every file";
-    TempDir dir;
-    write_file(dir.file("locked.ttf"), "x");
-    ::chmod(dir.file("locked.ttf").c_str(), 0);
-    const auto bytes = read_font_file(dir.file("locked.ttf"));
-    ASSERT_FALSE(bytes.has_value());
-    EXPECT_EQ(bytes.error(), "Permission denied (os error 13)");
-}
-
 // A fake fc-match on a private PATH; it records its arguments and standard input.
 struct FakeMatcher {
     TempDir dir;
@@ -299,16 +288,6 @@ INSTANTIATE_TEST_SUITE_P(
         BadFontCase{"empty", "", "Failed to parse font: unknown file format"},
         BadFontCase{"truncated_sfnt", std::string("\0\1\0\0\0\x10", 6), "Failed to parse font: invalid stream operation"}),
     [](const ::testing::TestParamInfo<BadFontCase>& info) { return std::string(info.param.name); });
-
-TEST(LoadFont, TruncatedRealFontIsRefused)
-{
-    auto bytes = read_font_file(KD_TEST_FONT);
-    ASSERT_TRUE(bytes.has_value());
-    bytes->resize(300);
-    const auto font = load_font(std::move(*bytes));
-    ASSERT_FALSE(font.has_value());
-    EXPECT_EQ(font.error().text.rfind("Failed to parse font: ", 0), 0u) << font.error().text;
-}
 
 } // namespace
 } // namespace kd

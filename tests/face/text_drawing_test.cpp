@@ -69,13 +69,6 @@ TEST(TextMeasure, LeadingBlankAddsItsAdvance)
     EXPECT_NEAR(text_width(test_font(), "A ", size), text_width(test_font(), "A", size), 1.0f);
 }
 
-TEST(TextMeasure, ScalesWithTheSize)
-{
-    const float small = text_width(test_font(), "21:05", 20.0f);
-    const float large = text_width(test_font(), "21:05", 200.0f);
-    EXPECT_NEAR(large / small, 10.0f, 0.3f);
-}
-
 TEST(TextMeasure, UnusableSizesLayOutNothing)
 {
     for (const float size : {0.0f, -5.0f, std::numeric_limits<float>::quiet_NaN(),
@@ -167,22 +160,6 @@ TEST(DrawText, ClipsAtTheBufferEdges)
     ASSERT_FALSE(box.empty());
     EXPECT_EQ(box.left, 0);
     EXPECT_EQ(box.right, 40);
-}
-
-TEST(DrawText, ColourTimesCoverageWithoutBlending)
-{
-    PixelBuffer buffer = make_pixel_buffer(60, 60, false);
-    const Rgb orange{255, 128, 0};
-    draw_text(buffer, test_font(), "#", 50.0f, 0, 0, 60.0f, TextAlign::Left, orange);
-    bool saw_full = false;
-    for (std::uint32_t y = 0; y < 60; ++y)
-        for (std::uint32_t x = 0; x < 60; ++x) {
-            const Rgb p = pixel_at(buffer, x, y);
-            EXPECT_EQ(p.blue, 0);
-            EXPECT_LE(p.green, p.red / 2 + 1);
-            saw_full = saw_full || p == orange;
-        }
-    EXPECT_TRUE(saw_full);
 }
 
 TEST(DrawText, MissingCharactersShowTheFontsOwnGlyph)
