@@ -13,6 +13,7 @@
 
 #include <chrono>
 #include <memory>
+#include <stdexcept>
 #include <vector>
 
 namespace kd::test {
@@ -24,15 +25,12 @@ inline Settings settings_of_size(std::uint64_t size)
     return settings;
 }
 
-// Opens the dock window or fails the test.
+// Opens the dock window; a failure ends the test (as an exception gtest reports).
 inline DockWindow open_or_fail(const std::string& display, std::uint64_t size = 96,
                                const Arguments& args = {"kestrelDial"})
 {
     auto window = open_dock_window(settings_of_size(size), args, display.c_str());
-    if (!window) {
-        ADD_FAILURE() << "open_dock_window: " << window.error().text;
-        return DockWindow{};
-    }
+    if (!window) throw std::runtime_error("open_dock_window: " + window.error().text);
     // Other connections of the test must find the windows mapped and their properties set.
     sync(dock_xcb_connection(*window));
     return std::move(*window);

@@ -1,6 +1,7 @@
 #include "dock/present.hpp"
 #include "dock/dock_connection.hpp"
 #include "dock_fixture.hpp"
+#include "support/no_big_requests_proxy.hpp"
 
 #include <csignal>
 
@@ -87,6 +88,11 @@ struct LimitCase {
     bool fits;
 };
 
+void PrintTo(const LimitCase& limit, std::ostream* out)
+{
+    *out << "size " << limit.size << (limit.fits ? " fits" : " too long");
+}
+
 class RequestLimitTest : public ::testing::TestWithParam<LimitCase> {
 protected:
     // A cap of 1 MiB units on BIG-REQUESTS, which cannot be switched off in Xvfb.
@@ -113,6 +119,48 @@ TEST_P(RequestLimitTest, FrameAboveTheServersLimitIsAnError)
 
 INSTANTIATE_TEST_SUITE_P(BigRequestCap, RequestLimitTest,
                          ::testing::Values(LimitCase{1023, true}, LimitCase{1024, false}));
+
+class CoreLimitTest : public ::testing::TestWithParam<LimitCase> {
+protected:
+    static void SetUpTestSuite()
+    {
+        server = std::make_unique<XvfbServer>();
+        proxy = std::make_unique<NoBigRequestsProxy>(*server);
+    }
+    static void TearDownTestSuite()
+    {
+        proxy.reset();
+        server.reset();
+    }
+    static inline std::unique_ptr<XvfbServer> server;
+    static inline std::unique_ptr<NoBigRequestsProxy> proxy;
+};
+
+TEST_P(CoreLimitTest, WithoutBigRequestsOnlyFramesUpTo255Fit)
+{
+    const LimitCase& limit = GetParam();
+    {
+        // The relay really hides the extension: only the core limit is left.
+        XConnection probe(proxy->display());
+        ASSERT_EQ(xcb_get_maximum_request_length(probe.get()), 65535u);
+    }
+    DockWindow window = open_or_fail(proxy->display(), limit.size);
+    const PixelBuffer frame = patterned_frame(limit.size, window.lsb_first);
+    const auto result = present_frame(window, frame);
+    if (limit.fits) {
+        ASSERT_TRUE(result) << result.error().text;
+        sync(dock_xcb_connection(window));
+        XConnection observer(server->display());
+        const auto side = static_cast<std::uint16_t>(limit.size);
+        EXPECT_EQ(first_difference(*get_image(observer.get(), window.face_window, side, side), frame.bytes), -1);
+        return;
+    }
+    ASSERT_FALSE(result);
+    EXPECT_TRUE(result.error().text.starts_with("request too long for the server")) << result.error().text;
+}
+
+INSTANTIATE_TEST_SUITE_P(NoBigRequests, CoreLimitTest,
+                         ::testing::Values(LimitCase{96, true}, LimitCase{255, true}, LimitCase{256, false}));
 
 TEST(PresentAfterServerDeath, KilledServerGivesAnError)
 {

@@ -1,0 +1,36 @@
+#pragma once
+// A local relay in front of an X server that makes the server look as if it had no
+// BIG-REQUESTS extension: requests for it are renamed on the way, so the server answers
+// "not present". Clients then have only the core limit of 262140 bytes per request.
+
+#include "support/xvfb.hpp"
+
+#include <string>
+#include <thread>
+
+namespace kd::test {
+
+class NoBigRequestsProxy {
+public:
+    // Listens on a display number of its own and relays every client to `server`.
+    explicit NoBigRequestsProxy(const XvfbServer& server);
+    // Stops relaying and closes every relayed connection.
+    ~NoBigRequestsProxy();
+    NoBigRequestsProxy(const NoBigRequestsProxy&) = delete;
+    NoBigRequestsProxy& operator=(const NoBigRequestsProxy&) = delete;
+
+    // The relay's display name, such as ":900".
+    const std::string& display() const { return display_; }
+
+private:
+    void relay();
+
+    std::string display_;
+    std::string lock_file_;
+    std::string server_socket_;
+    int listen_fd_ = -1;
+    int stop_pipe_[2] = {-1, -1};
+    std::thread worker_;
+};
+
+} // namespace kd::test
