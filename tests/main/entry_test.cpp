@@ -203,12 +203,14 @@ TEST_F(Program, WriteFailureEndsWithTheErrorLine)
     EXPECT_EQ(result.err, "Error: Not a directory (os error 20)\n");
 }
 
-TEST_F(Program, LabelWithALineBreakIsNotWritten)
+TEST_F(Program, LabelWithALineBreakIsRefusedBeforeTheQuestion)
 {
-    const RunResult result = run({"--write-config", "--label", "x\nleft_click = touch pwned"});
+    write_file(default_path, "size = 200\n");
+    const RunResult result =
+        run({"--write-config", "--label", "x\nleft_click = touch pwned"}, "y\n");
     EXPECT_EQ(result.exit_status, 1);
     EXPECT_EQ(result.err, "Error: \"label contains a line break; not written\"\n");
-    EXPECT_FALSE(std::filesystem::exists(default_path));
+    EXPECT_EQ(read_file(default_path), "size = 200\n");
 }
 
 TEST_F(Program, ConfigThatIsNoRegularFileNeitherHangsNorCounts)

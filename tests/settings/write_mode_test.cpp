@@ -196,30 +196,6 @@ struct WriteFlow : testing::Test {
     }
 };
 
-TEST_F(WriteFlow, WritesTheDefaultPathWithTheCommandLineApplied)
-{
-    EXPECT_EQ(run({"kd", "--write-config", "--seconds"}), 0);
-    EXPECT_EQ(err.str(), "Config written to " + default_path + "\n");
-    EXPECT_NE(read_file(default_path).find("\nseconds = true\n"), std::string::npos);
-}
-
-TEST_F(WriteFlow, ExistingFileNeedsAnExactYes)
-{
-    write_file(default_path, "size = 200\n");
-    const std::string question = "Config already exists at " + default_path + ". Overwrite? [y/N] ";
-    for (const std::string answer : {"Yes\n", "", "n\n"}) {
-        err.str("");
-        EXPECT_EQ(run({"kd", "--write-config"}, answer), 0);
-        EXPECT_EQ(err.str(), question + "Aborted.\n");
-        EXPECT_EQ(read_file(default_path), "size = 200\n");
-    }
-    err.str("");
-    EXPECT_EQ(run({"kd", "--write-config"}, " y \n"), 0);
-    EXPECT_EQ(err.str(), question + "Config written to " + default_path + "\n");
-    // The existing file was the layer below: its size is kept in the new text.
-    EXPECT_NE(read_file(default_path).find("\nsize = 200\n"), std::string::npos);
-}
-
 TEST_F(WriteFlow, ExplicitPathAfterConfigure)
 {
     const std::string target = home.file("out/kd.conf");
@@ -239,31 +215,6 @@ TEST_F(WriteFlow, SingleDashIsAPath)
     EXPECT_EQ(status, 0);
     EXPECT_NE(read_file(cwd.file("-")).find("\nformat = 12h\n"), std::string::npos);
     EXPECT_EQ(err.str(), "Config written to -\n");
-}
-
-TEST_F(WriteFlow, NoPathAtAll)
-{
-    env = fixed_environment({});
-    EXPECT_EQ(run({"kd", "--write-config"}), 1);
-    EXPECT_EQ(err.str(), "Cannot determine config path (HOME not set)\n");
-}
-
-TEST_F(WriteFlow, LineBreakInALabelIsRefusedBeforeAnything)
-{
-    write_file(default_path, "size = 200\n");
-    const auto status = run({"kd", "--write-config", "--label", "a\nleft_click = rm -rf ~"}, "y\n");
-    ASSERT_FALSE(status);
-    EXPECT_EQ(error_line(status.error()), "Error: \"label contains a line break; not written\"\n");
-    EXPECT_EQ(err.str(), "") << "nobody is asked to agree to a write that cannot happen";
-    EXPECT_EQ(read_file(default_path), "size = 200\n");
-}
-
-TEST_F(WriteFlow, WriteFailureIsTheSystemError)
-{
-    write_file(home.file("plain"), "");
-    const auto status = run({"kd", "--write-config", home.file("plain/config")});
-    ASSERT_FALSE(status);
-    EXPECT_EQ(error_line(status.error()), "Error: Not a directory (os error 20)\n");
 }
 
 TEST_F(WriteFlow, MalformedPathIsShownWithReplacementCharacters)
