@@ -201,12 +201,17 @@ std::string render_config(const Settings& s)
     text += active_or_commented(s.theme, "theme");
     text += "\n";
     text += "# Main color (R, G, B)\n";
-    text += s.color == DEFAULT_COLOR ? "# color = 0, 255, 0\n"
-                                     : "color = " + format_color(s.color) + "\n";
+    // A zenburn theme fills in every colour the file leaves out, so a default colour kept on
+    // purpose under that theme must be written out or it would come back as zenburn's.
+    const bool theme_fills_colors = s.theme && is_zenburn(*s.theme);
+    text += s.color == DEFAULT_COLOR && !theme_fills_colors
+                ? "# color = 0, 255, 0\n"
+                : "color = " + format_color(s.color) + "\n";
     text += "\n";
     text += "# Dim color (R, G, B)\n";
-    text += s.dim_color == DEFAULT_DIM_COLOR ? "# dim_color = 0, 200, 0\n"
-                                             : "dim_color = " + format_color(s.dim_color) + "\n";
+    text += s.dim_color == DEFAULT_DIM_COLOR && !theme_fills_colors
+                ? "# dim_color = 0, 200, 0\n"
+                : "dim_color = " + format_color(s.dim_color) + "\n";
     text += "\n";
     text += "# Left click command\n";
     text += active_or_commented(s.left_click, "left_click");

@@ -185,6 +185,17 @@ TEST(RenderConfig, RoundTripKeepsEverythingButTheMessageSwitches)
     EXPECT_NE(render_config(other).find("\ntimezone = +0\n"), std::string::npos);
 }
 
+TEST(RenderConfig, DefaultColoursKeptUnderZenburnSurviveTheRoundTrip)
+{
+    // Read from "theme = zenburn" plus explicit default colours: both must come back as set.
+    const Settings read = settings_from_text("theme = zenburn\ncolor = 0, 255, 0\ndim_color = 0,200,0\n");
+    ASSERT_EQ(read.color, DEFAULT_COLOR);
+    const std::string text = render_config(read);
+    EXPECT_NE(text.find("\ncolor = 0, 255, 0\n"), std::string::npos);
+    EXPECT_NE(text.find("\ndim_color = 0, 200, 0\n"), std::string::npos);
+    EXPECT_EQ(settings_from_text(text), read);
+}
+
 TEST(RenderConfig, EmptyLabelKeepsItsBlank)
 {
     Settings settings;
