@@ -1,10 +1,17 @@
 #!/usr/bin/env bash
-# Sets everything up, then builds and runs every test: the CI build (warnings are errors) and
-# the sanitizer build (ASan + UBSan).
+# Sets everything up, then checks everything: the Debian package (build, install, run,
+# remove), the fuzz targets for a bounded time, and every test in the CI build (warnings are
+# errors) and in the sanitizer build (ASan + UBSan).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
 bash tools/setup.sh
+
+echo "== package" >&2
+bash tools/check-deb.sh
+
+echo "== fuzz" >&2
+FUZZ_SECONDS="${FUZZ_SECONDS:-10}" bash tools/fuzz.sh
 
 for preset in ci asan; do
   echo "== $preset: configure and build" >&2

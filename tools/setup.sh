@@ -10,7 +10,9 @@ packages=(
   # tests and benchmarks
   libgtest-dev libbenchmark-dev libxcb-xtest0-dev
   xvfb fluxbox xdotool x11-utils
-  clang libclang-rt-14-dev valgrind
+  clang-16 libclang-rt-16-dev valgrind
+  # packaging: the .deb and its man page
+  dpkg-dev man-db groff-base
   # run: a monospace font and the font matcher
   fonts-dejavu-core fontconfig
 )

@@ -3,6 +3,8 @@
 
 #include <gtest/gtest.h>
 
+#include <ostream>
+
 namespace kd {
 namespace {
 
@@ -12,6 +14,11 @@ struct SleepCase {
     int millisecond;
     int expected;
 };
+
+void PrintTo(const SleepCase& c, std::ostream* out)
+{
+    *out << (c.seconds_mode ? "seconds " : "minutes ") << c.second << "s+" << c.millisecond << "ms";
+}
 
 class PassSleep : public ::testing::TestWithParam<SleepCase> {};
 
