@@ -54,8 +54,13 @@ std::string time_text(const std::tm& when, const Settings& settings)
 {
     const bool twelve_hour = settings.format == TimeFormat::Hours12;
     const int hour = twelve_hour ? (when.tm_hour % 12 == 0 ? 12 : when.tm_hour % 12) : when.tm_hour;
-    std::string text = two_digits(hour) + ":" + two_digits(when.tm_min);
-    if (settings.seconds) text += ":" + two_digits(when.tm_sec);
+    std::string text = two_digits(hour);
+    text += ':';
+    text += two_digits(when.tm_min);
+    if (settings.seconds) {
+        text += ':';
+        text += two_digits(when.tm_sec);
+    }
     if (twelve_hour) text += when.tm_hour < 12 ? " AM" : " PM";
     return text;
 }
