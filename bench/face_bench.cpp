@@ -1,33 +1,20 @@
 // What one frame of the clock face costs at the window sizes the program allows.
 
+#include "bench_font.hpp"
 #include "face/face_layout.hpp"
-#include "face/font.hpp"
 #include "face/pixel_buffer.hpp"
 
 #include <benchmark/benchmark.h>
 
-#include <stdexcept>
-
 namespace {
 
-const kd::Font& bench_font()
-{
-    static const kd::Font font = [] {
-        auto bytes = kd::read_font_file(KD_TEST_FONT);
-        if (!bytes) throw std::runtime_error(bytes.error());
-        auto parsed = kd::load_font(std::move(*bytes));
-        if (!parsed) throw std::runtime_error(parsed.error().text);
-        return std::move(*parsed);
-    }();
-    return font;
-}
+using kd::bench::bench_font;
 
 void paint(benchmark::State& state, const kd::Settings& settings)
 {
     const auto size = static_cast<std::uint32_t>(state.range(0));
     kd::PixelBuffer buffer = kd::make_pixel_buffer(size, size, true);
-    // A fixed instant keeps the texts, and so the work, the same on every run.
-    const kd::Clock clock = [] { return kd::Instant{1796763907, 0}; };
+    const kd::Clock clock = kd::bench::bench_instant;
     for (auto _ : state) {
         kd::paint_face(buffer, bench_font(), settings, clock);
         benchmark::DoNotOptimize(buffer.bytes.data());

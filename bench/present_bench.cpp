@@ -1,0 +1,75 @@
+// What a whole repaint costs against a real X server (a private Xvfb): painting the face, the
+// one PutImage of the buffer with its flush, and a round trip, so that the server's handling
+// of the image is counted too and not only the write into the socket.
+
+#include "bench_font.hpp"
+#include "dock/dock_connection.hpp"
+#include "dock/dock_window.hpp"
+#include "dock/present.hpp"
+#include "face/face_layout.hpp"
+#include "face/pixel_buffer.hpp"
+#include "support/x_client.hpp"
+#include "support/xvfb.hpp"
+
+#include <benchmark/benchmark.h>
+
+#include <cstdlib>
+#include <memory>
+
+namespace {
+
+// Started on first use only, so that the paint benchmarks alone need no X server.
+const kd::test::XvfbServer& bench_server()
+{
+    static const auto server = std::make_unique<kd::test::XvfbServer>();
+    return *server;
+}
+
+struct Window {
+    kd::DockWindow window;
+    kd::PixelBuffer buffer;
+};
+
+std::unique_ptr<Window> open_window(benchmark::State& state, std::uint32_t size)
+{
+    kd::Settings settings;
+    settings.size = size;
+    auto opened = kd::open_dock_window(settings, {"kestrelDial"}, bench_server().display().c_str());
+    if (!opened) {
+        state.SkipWithError(("open_dock_window: " + opened.error().text).c_str());
+        return nullptr;
+    }
+    // Mapped for sure: drawing into an unmapped window is dropped and would cost nothing.
+    kd::test::sync(kd::dock_xcb_connection(*opened));
+    auto buffer = kd::make_pixel_buffer(size, size, opened->lsb_first);
+    return std::make_unique<Window>(Window{std::move(*opened), std::move(buffer)});
+}
+
+void drain_events(kd::DockWindow& window)
+{
+    xcb_connection_t* connection = kd::dock_xcb_connection(window);
+    while (xcb_generic_event_t* event = xcb_poll_for_event(connection)) std::free(event);
+}
+
+void BM_PaintAndPresent(benchmark::State& state)
+{
+    const auto size = static_cast<std::uint32_t>(state.range(0));
+    auto target = open_window(state, size);
+    if (!target) return;
+    const kd::Settings settings;
+    xcb_connection_t* connection = kd::dock_xcb_connection(target->window);
+    for (auto _ : state) {
+        kd::paint_face(target->buffer, kd::bench::bench_font(), settings, kd::bench::bench_instant);
+        if (auto shown = kd::present_frame(target->window, target->buffer); !shown) {
+            state.SkipWithError(("present_frame: " + shown.error().text).c_str());
+            break;
+        }
+        kd::test::sync(connection);
+    }
+    drain_events(target->window);
+    state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations()) * 4 * size * size);
+}
+
+BENCHMARK(BM_PaintAndPresent)->Arg(96)->Arg(128)->Arg(256)->Arg(1024)->Unit(benchmark::kMicrosecond);
+
+} // namespace
