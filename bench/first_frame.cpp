@@ -20,6 +20,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <sys/prctl.h>
 #include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
@@ -90,6 +91,8 @@ pid_t start_program(const std::vector<char*>& argv)
 {
     const pid_t pid = fork();
     if (pid == 0) {
+        // A timer that is killed must not leave its clock behind.
+        prctl(PR_SET_PDEATHSIG, SIGTERM);
         // The clock's status lines would only clutter the report.
         const int null = open("/dev/null", O_WRONLY);
         if (null >= 0) {
