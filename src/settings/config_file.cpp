@@ -3,6 +3,7 @@
 #include "settings/utf8.hpp"
 #include "settings/value_syntax.hpp"
 
+#include <algorithm>
 #include <cerrno>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -108,10 +109,16 @@ std::optional<std::string> read_config_text(const std::string& path)
     if (::fstat(file.fd, &status) != 0 || !S_ISREG(status.st_mode)) return std::nullopt;
     if (static_cast<std::uint64_t>(status.st_size) > MAX_CONFIG_FILE_SIZE) return std::nullopt;
 
-    // One byte beyond the limit tells a file that grew since fstat from one that did not.
-    std::string text(MAX_CONFIG_FILE_SIZE + 1, '\0');
+    // Sized from fstat so a reload does not touch a whole mebibyte; the buffer grows only for
+    // a file that grew since, and one byte beyond the limit tells such a file from one that
+    // did not.
+    std::string text(static_cast<std::size_t>(status.st_size) + 1, '\0');
     std::size_t filled = 0;
-    while (filled < text.size()) {
+    for (;;) {
+        if (filled == text.size()) {
+            if (text.size() > MAX_CONFIG_FILE_SIZE) break;
+            text.resize(std::min(text.size() * 2, MAX_CONFIG_FILE_SIZE + 1));
+        }
         const ssize_t count = ::read(file.fd, text.data() + filled, text.size() - filled);
         if (count < 0 && errno == EINTR) continue;
         if (count < 0) return std::nullopt;
