@@ -32,7 +32,9 @@ for _ in $(seq 100); do [ -s "$work/display" ] && break; sleep 0.1; done
 [ -s "$work/display" ] || { echo "run: Xvfb did not start (see $work/xvfb.log)" >&2; exit 1; }
 export DISPLAY=":$(head -n1 "$work/display")"
 
-mkdir -p "$work/home"
+# The slit in the middle of the right edge, where fluxbox's toolbar does not cover it.
+mkdir -p "$work/home/.fluxbox"
+printf 'session.screen0.slit.placement: RightCenter\n' >"$work/home/.fluxbox/init"
 HOME="$work/home" fluxbox >"$work/fluxbox.log" 2>&1 &
 pids+=($!)
 for _ in $(seq 100); do
