@@ -35,16 +35,8 @@ for program in "$bin" "$bench" "$first_frame"; do
   [ -x "$program" ] || { echo "report: $program is missing" >&2; exit 1; }
 done
 
-work=$(mktemp -d "${TMPDIR:-/tmp}/kestrelDial-report-XXXXXX")
-pids=()
-cleanup() {
-  for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null || true; done
-  for pid in "${pids[@]}"; do wait "$pid" 2>/dev/null || true; done
-  rm -rf "$work"
-}
-trap cleanup EXIT
-trap 'exit 130' INT TERM
-unset DISPLAY
+source tools/lib/private-display.sh
+private_workdir report
 
 # --- frame cost -------------------------------------------------------------------------
 echo "report: benchmarks (${BENCH_REPETITIONS} repetitions)..." >&2
@@ -63,11 +55,7 @@ median() {
 }
 
 # --- a private display ------------------------------------------------------------------
-Xvfb -displayfd 3 -nolisten tcp -noreset -screen 0 1280x1024x24 3>"$work/display" 2>"$work/xvfb.log" &
-pids+=($!)
-for _ in $(seq 100); do [ -s "$work/display" ] && break; sleep 0.1; done
-[ -s "$work/display" ] || { echo "report: Xvfb did not start" >&2; cat "$work/xvfb.log" >&2; exit 1; }
-export DISPLAY=":$(head -n1 "$work/display")"
+start_xvfb 1280x1024x24
 mkdir -p "$work/home"
 export HOME="$work/home"
 

@@ -23,22 +23,10 @@ for tool in valgrind Xvfb xdotool; do
   command -v "$tool" >/dev/null || { echo "memcheck: $tool is not installed (tools/setup.sh installs it)" >&2; exit 1; }
 done
 
-work=$(mktemp -d "${TMPDIR:-/tmp}/kestrelDial-memcheck-XXXXXX")
-pids=()
-cleanup() {
-  for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null || true; done
-  for pid in "${pids[@]}"; do wait "$pid" 2>/dev/null || true; done
-  rm -rf "$work"
-}
-trap cleanup EXIT
-trap 'exit 130' INT TERM
-unset DISPLAY
+source tools/lib/private-display.sh
+private_workdir memcheck
 
-Xvfb -displayfd 3 -nolisten tcp -noreset -screen 0 640x480x24 3>"$work/display" 2>"$work/xvfb.log" &
-pids+=($!)
-for _ in $(seq 100); do [ -s "$work/display" ] && break; sleep 0.1; done
-[ -s "$work/display" ] || { echo "memcheck: Xvfb did not start" >&2; cat "$work/xvfb.log" >&2; exit 1; }
-export DISPLAY=":$(head -n1 "$work/display")"
+start_xvfb 640x480x24
 # No configuration file yet: the first reload writes one, so the writer is checked too.
 mkdir -p "$work/home"
 export HOME="$work/home"

@@ -15,22 +15,9 @@ if [ -n "${DISPLAY:-}" ]; then
   exec "$bin" "$@"
 fi
 
-work=$(mktemp -d "${TMPDIR:-/tmp}/kestrelDial-run-XXXXXX")
-pids=()
-cleanup() {
-  for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null || true; done
-  wait 2>/dev/null || true
-  rm -rf "$work"
-}
-trap cleanup EXIT
-trap 'exit 130' INT TERM
-
-# Xvfb picks a free display itself and writes its number once it is ready.
-Xvfb -displayfd 3 -nolisten tcp -noreset -screen 0 640x480x24 3>"$work/display" 2>"$work/xvfb.log" &
-pids+=($!)
-for _ in $(seq 100); do [ -s "$work/display" ] && break; sleep 0.1; done
-[ -s "$work/display" ] || { echo "run: Xvfb did not start (see $work/xvfb.log)" >&2; exit 1; }
-export DISPLAY=":$(head -n1 "$work/display")"
+source tools/lib/private-display.sh
+private_workdir run
+start_xvfb 640x480x24
 
 # The slit in the middle of the right edge, where fluxbox's toolbar does not cover it.
 mkdir -p "$work/home/.fluxbox"
