@@ -199,6 +199,22 @@ TEST_F(MainLoop, ReloadWritesAMissingConfigWithTheRunningSettings)
               std::string::npos);
 }
 
+TEST_F(MainLoop, AConfigThatCannotBeWrittenIsReportedEvenWhenQuietAndTheReloadGoesOn)
+{
+    // A plain file where the config directory should be: creating the directory fails.
+    write_file(config_home.file("blocker"), "");
+    env = fixed_environment({{"XDG_CONFIG_HOME", config_home.file("blocker")}});
+    time.now = Instant{NOON, 0};
+    time.after_sleep = [this](int sleeps) {
+        if (sleeps == 1) reload_requested.store(true);
+        if (sleeps >= 3) close_window_from_outside();
+    };
+    Settings quiet;
+    quiet.quiet = true;
+    ASSERT_EQ(run(quiet, {"kestrelDial", "--quiet"}).value_or(-1), 0);
+    EXPECT_EQ(err.str(), "kestrelDial: failed to write config: Not a directory (os error 20)\n");
+}
+
 TEST_F(MainLoop, QuietInTheReloadedFileSilencesThatVeryReload)
 {
     write_file(config_home.path + "/kestrelDial/config", "quiet = true\n");
