@@ -84,6 +84,16 @@ protected:
         };
     }
 
+    // A hangup during the first sleep, then a close request two passes later.
+    void reload_once_then_close()
+    {
+        time.now = Instant{NOON, 0};
+        time.after_sleep = [this](int sleeps) {
+            if (sleeps == 1) reload_requested.store(true);
+            if (sleeps >= 3) close_window_from_outside();
+        };
+    }
+
     std::expected<int, Error> run(Settings settings, const Arguments& args = {"kestrelDial"})
     {
         return run_main_loop(*window, test_font(), buffer, std::move(settings), args, env, err,
@@ -184,11 +194,7 @@ TEST_F(MainLoop, HangupReloadsOnceAndForcesARepaintInTheSamePass)
 
 TEST_F(MainLoop, ReloadWritesAMissingConfigWithTheRunningSettings)
 {
-    time.now = Instant{NOON, 0};
-    time.after_sleep = [this](int sleeps) {
-        if (sleeps == 1) reload_requested.store(true);
-        if (sleeps >= 3) close_window_from_outside();
-    };
+    reload_once_then_close();
     Settings running;
     running.seconds = true;
     ASSERT_EQ(run(running, {"kestrelDial", "--seconds"}).value_or(-1), 0);
@@ -204,11 +210,7 @@ TEST_F(MainLoop, AConfigThatCannotBeWrittenIsReportedEvenWhenQuietAndTheReloadGo
     // A plain file where the config directory should be: creating the directory fails.
     write_file(config_home.file("blocker"), "");
     env = fixed_environment({{"XDG_CONFIG_HOME", config_home.file("blocker")}});
-    time.now = Instant{NOON, 0};
-    time.after_sleep = [this](int sleeps) {
-        if (sleeps == 1) reload_requested.store(true);
-        if (sleeps >= 3) close_window_from_outside();
-    };
+    reload_once_then_close();
     Settings quiet;
     quiet.quiet = true;
     ASSERT_EQ(run(quiet, {"kestrelDial", "--quiet"}).value_or(-1), 0);
@@ -218,11 +220,7 @@ TEST_F(MainLoop, AConfigThatCannotBeWrittenIsReportedEvenWhenQuietAndTheReloadGo
 TEST_F(MainLoop, QuietInTheReloadedFileSilencesThatVeryReload)
 {
     write_file(config_home.path + "/kestrelDial/config", "quiet = true\n");
-    time.now = Instant{NOON, 0};
-    time.after_sleep = [this](int sleeps) {
-        if (sleeps == 1) reload_requested.store(true);
-        if (sleeps >= 3) close_window_from_outside();
-    };
+    reload_once_then_close();
     ASSERT_EQ(run(Settings{}).value_or(-1), 0);
     EXPECT_EQ(err.str(), ""); // neither the reload line nor "exiting"
 }
