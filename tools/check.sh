@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
-# Sets everything up, then checks everything: the Debian package (build, install, run,
-# remove), the fuzz targets for a bounded time, and every test in the CI build (warnings are
+# Sets everything up, then checks everything: the Debian package (two reproducible builds,
+# lintian, hardening-check, install, run, remove), the fuzz targets for a bounded time, and every test in the CI build (warnings are
 # errors) and in the sanitizer build (ASan + UBSan).
 set -euo pipefail
 cd "$(dirname "$0")/.."
