@@ -11,8 +11,10 @@ packages=(
   libgtest-dev libbenchmark-dev libxcb-xtest0-dev
   xvfb fluxbox xdotool x11-utils
   clang-16 libclang-rt-16-dev valgrind
-  # packaging: the .deb and its man page
-  dpkg-dev man-db groff-base
+  # benchmarks: the peer clock measured beside this one
+  x11-apps
+  # packaging: the .deb, Debian's checks on it (lintian, hardening-check), its man page
+  build-essential dpkg-dev debhelper file lintian devscripts man-db groff-base
   # run: a monospace font and the font matcher
   fonts-dejavu-core fontconfig
 )
