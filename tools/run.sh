@@ -22,12 +22,17 @@ start_xvfb 640x480x24
 # The slit in the middle of the right edge, where fluxbox's toolbar does not cover it.
 mkdir -p "$work/home/.fluxbox"
 printf 'session.screen0.slit.placement: RightCenter\n' >"$work/home/.fluxbox/init"
+# Debian's default style asks fbsetbg for a wallpaper, and on a machine without a wallpaper
+# setter fbsetbg puts up an error dialog over the desktop. So the style's background is
+# overridden with none, and the root gets a plain colour from fluxbox's own fbsetroot.
+printf 'background: none\n' >"$work/home/.fluxbox/overlay"
 HOME="$work/home" fluxbox >"$work/fluxbox.log" 2>&1 &
 pids+=($!)
 for _ in $(seq 100); do
   xwininfo -root -tree 2>/dev/null | grep -q '"fluxbox"' && break
   sleep 0.1
 done
+fbsetroot -solid '#3a4654'
 
 "$bin" "$@" &
 clock=$!
