@@ -23,16 +23,15 @@ start_xvfb 640x480x24
 mkdir -p "$work/home/.fluxbox"
 printf 'session.screen0.slit.placement: RightCenter\n' >"$work/home/.fluxbox/init"
 # Debian's default style asks fbsetbg for a wallpaper, and on a machine without a wallpaper
-# setter fbsetbg puts up an error dialog over the desktop. So the style's background is
-# overridden with none, and the root gets a plain colour from fluxbox's own fbsetroot.
-printf 'background: none\n' >"$work/home/.fluxbox/overlay"
+# setter fbsetbg puts up an error dialog over the desktop. A plain colour instead (no pixmap)
+# makes fbsetbg hand over to fluxbox's own fbsetroot, which every fluxbox has.
+printf 'background: solid\nbackground.color: #3a4654\nbackground.pixmap:\n' >"$work/home/.fluxbox/overlay"
 HOME="$work/home" fluxbox >"$work/fluxbox.log" 2>&1 &
 pids+=($!)
 for _ in $(seq 100); do
   xwininfo -root -tree 2>/dev/null | grep -q '"fluxbox"' && break
   sleep 0.1
 done
-fbsetroot -solid '#3a4654'
 
 "$bin" "$@" &
 clock=$!
