@@ -309,6 +309,11 @@ struct DockCase {
     bool clock_first = false;
 };
 
+void PrintTo(const DockCase& run, std::ostream* out)
+{
+    *out << run.window_manager << (run.clock_first ? ", clock first" : "");
+}
+
 std::string dock_case_name(const ::testing::TestParamInfo<DockCase>& info)
 {
     return info.param.window_manager + (info.param.clock_first ? "_clock_first" : "");
