@@ -10,6 +10,7 @@ packages=(
   # tests and benchmarks
   libgtest-dev libbenchmark-dev libxcb-xtest0-dev
   xvfb fluxbox xdotool x11-utils
+  openbox blackbox pekwm  # the docks of other window managers, for the end-to-end tests
   clang-16 libclang-rt-16-dev valgrind
   # benchmarks: the peer clock measured beside this one
   x11-apps

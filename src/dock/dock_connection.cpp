@@ -1,24 +1,83 @@
 #include "dock/dock_connection.hpp"
 
+#include <fcntl.h>
+#include <sys/mman.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <array>
+
 namespace kd {
 
 namespace {
 
 std::string quoted_display(const char* display) { return std::string("'") + display + "'"; }
 
+// A set-up refusal's reason is at most 255 bytes; an authentication request may carry more,
+// which the error line does not need.
+constexpr std::size_t MAX_REASON = 1024;
+
+// The reason as one line: control characters become blanks, blanks at the ends go.
+std::string one_line(std::string text)
+{
+    std::replace_if(
+        text.begin(), text.end(), [](char c) { return static_cast<unsigned char>(c) < 0x20 || c == 0x7f; }, ' ');
+    const auto first = text.find_first_not_of(' ');
+    if (first == std::string::npos) return {};
+    return text.substr(first, text.find_last_not_of(' ') - first + 1);
+}
+
 } // namespace
 
-std::string connection_error_text(int code, ConnectionStage stage, const char* display, int screen)
+// libxcb writes the reason of a server that refuses the connection set-up straight to file
+// descriptor 2, then a line feed of its own; X servers end their reasons with a line feed too,
+// so the user saw the reason, an empty line and then the error line, which could not tell a
+// refusal from an absent server. libxcb writes nothing else there while connecting, so for
+// the length of xcb_connect descriptor 2 points at an anonymous file: anything in it means
+// that a server answered and refused, and its reason goes into the error line.
+OpenedConnection connect_display(const char* display_name)
+{
+    OpenedConnection opened;
+    // Without a standard error there is nothing to keep from it.
+    const bool has_stderr = fcntl(STDERR_FILENO, F_GETFD) != -1;
+    const int capture = has_stderr ? memfd_create("kestrelDial-x-setup", MFD_CLOEXEC) : -1;
+    const int saved = capture != -1 ? fcntl(STDERR_FILENO, F_DUPFD_CLOEXEC, 3) : -1;
+    const bool redirected = saved != -1 && dup2(capture, STDERR_FILENO) != -1;
+
+    opened.xcb.reset(xcb_connect(display_name, &opened.screen));
+
+    if (redirected) dup2(saved, STDERR_FILENO);
+    if (saved != -1) close(saved);
+    if (capture == -1) return opened;
+    std::array<char, MAX_REASON> said{};
+    const ssize_t length = redirected ? pread(capture, said.data(), said.size(), 0) : 0;
+    close(capture);
+    if (length <= 0) return opened;
+    const std::string text(said.data(), static_cast<std::size_t>(length));
+    if (xcb_connection_has_error(opened.xcb.get()) == 0) {
+        // Not a refusal after all: pass it on where libxcb meant it to go.
+        [[maybe_unused]] const ssize_t ignored = write(STDERR_FILENO, text.data(), text.size());
+    } else {
+        opened.refusal = one_line(text);
+    }
+    return opened;
+}
+
+std::string connection_error_text(int code, ConnectionStage stage, const char* display, int screen,
+                                  const std::optional<std::string>& refusal)
 {
     const bool opening = stage == ConnectionStage::Opening;
     switch (code) {
     case XCB_CONN_ERROR:
-        // While opening, libxcb says only this for an unreachable server and for a server
-        // that turned the connection set-up down (authentication, for one).
+        // While opening, libxcb gives this one code for an unreachable server and for a server
+        // that turned the connection set-up down; only the refusal comes with the server's words.
         if (opening) {
             if (display == nullptr) return "cannot open display (DISPLAY is not set)";
+            if (!refusal) return "cannot open display " + quoted_display(display) + ": no X server answered there";
+            const std::string said = refusal->empty() ? "" : " (\"" + *refusal + "\")";
             return "cannot open display " + quoted_display(display) +
-                   ": no X server answered there, or it refused the connection setup";
+                   ": the X server answered but refused the connection set-up" + said +
+                   "; this usually means missing or wrong authorization: check XAUTHORITY and 'xauth list'";
         }
         return "connection to the X server was lost";
     case XCB_CONN_CLOSED_EXT_NOTSUPPORTED:

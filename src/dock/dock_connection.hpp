@@ -32,10 +32,25 @@ struct DockConnection {
 // Whether an error happened while opening the display or on a connection that was working.
 enum class ConnectionStage { Opening, Open };
 
+// A connection as xcb_connect left it (in an error state when it failed), the screen that
+// the display name asked for, and the server's reason when it answered the connection
+// set-up with a refusal (empty when it gave none).
+struct OpenedConnection {
+    std::unique_ptr<xcb_connection_t, XcbDisconnect> xcb;
+    int screen = 0;
+    std::optional<std::string> refusal;
+};
+
+// xcb_connect to display_name (nullptr: $DISPLAY), keeping what libxcb would write to
+// standard error about a refused set-up for the error line instead.
+OpenedConnection connect_display(const char* display_name);
+
 // The words for an xcb connection error code (xcb_connection_has_error). `display` is the
-// name that was opened (nullptr when DISPLAY is unset) and `screen` the screen asked for;
-// both only matter for errors while opening.
-std::string connection_error_text(int code, ConnectionStage stage, const char* display, int screen);
+// name that was opened (nullptr when DISPLAY is unset), `screen` the screen asked for and
+// `refusal` the server's reason for turning the set-up down; they only matter for errors
+// while opening.
+std::string connection_error_text(int code, ConnectionStage stage, const char* display, int screen,
+                                  const std::optional<std::string>& refusal = std::nullopt);
 
 // The connection's error as an Error value, when it has one.
 std::optional<Error> connection_error(xcb_connection_t* connection);

@@ -101,14 +101,15 @@ std::expected<DockWindow, Error> open_dock_window(const Settings& settings, cons
     const auto size = static_cast<std::uint16_t>(settings.size);
 
     const char* shown_display = display_name != nullptr ? display_name : std::getenv("DISPLAY");
-    int screen_index = 0;
+    OpenedConnection opened = connect_display(display_name);
+    const int screen_index = opened.screen;
     DockWindow window;
     window.connection = std::make_unique<DockConnection>();
-    window.connection->xcb.reset(xcb_connect(display_name, &screen_index));
+    window.connection->xcb = std::move(opened.xcb);
     xcb_connection_t* connection = window.connection->xcb.get();
     if (const int code = xcb_connection_has_error(connection)) {
-        return std::unexpected(
-            description(connection_error_text(code, ConnectionStage::Opening, shown_display, screen_index)));
+        return std::unexpected(description(
+            connection_error_text(code, ConnectionStage::Opening, shown_display, screen_index, opened.refusal)));
     }
     // Click commands are started later with fork and exec: they must not inherit the display.
     const int fd = xcb_get_file_descriptor(connection);

@@ -1,5 +1,10 @@
 // The built program in clock mode, as users run it: on a private Xvfb, clicked through XTEST,
-// signalled, detached, and watched through its standard error and its children.
+// signalled, detached, and watched through its standard error and its children; docked by
+// the window managers that have a dock, over TCP with a cookie and on a second screen.
+#include "face/clock.hpp"
+#include "face/face_layout.hpp"
+#include "face/font.hpp"
+#include "face/pixel_buffer.hpp"
 #include "support/child_process.hpp"
 #include "support/temp_dir.hpp"
 #include "support/x_client.hpp"
@@ -247,20 +252,195 @@ TEST_F(ClockMode, WithoutDisplayTheFontComesFirstThenTheXError)
     EXPECT_EQ(no_display.err.find('"'), std::string::npos); // X errors are not quoted messages
 }
 
-TEST(ClockModeUnderFluxbox, TheWindowIsTakenIntoTheSlit)
+// The environment of a clock run outside the ClockMode fixture. TZ is passed on as the test
+// has it, so that shows_the_face paints the same hour.
+std::vector<std::string> clock_environment(const TempDir& home, const std::string& display,
+                                           const std::vector<std::string>& more = {})
 {
-    XvfbServer server;
-    FluxboxSession fluxbox(server);
-    TempDir home;
-    RunningProgram clock({KD_BINARY, "--font", KD_TEST_FONT},
-                         {"HOME=" + home.path, "PATH=/usr/bin:/bin", "DISPLAY=" + server.display()});
+    std::vector<std::string> env{"HOME=" + home.path, "PATH=/usr/bin:/bin", "DISPLAY=" + display};
+    if (const char* zone = std::getenv("TZ")) env.push_back(std::string("TZ=") + zone);
+    env.insert(env.end(), more.begin(), more.end());
+    return env;
+}
+
+// The window shows, pixel for pixel, the face of the default settings for the current
+// minute, painted here with the same font.
+bool shows_the_face(xcb_connection_t* x, xcb_window_t window)
+{
+    static const Font font = [] {
+        auto parsed = load_font(read_font_file(KD_TEST_FONT).value());
+        if (!parsed) throw std::runtime_error(parsed.error().text);
+        return std::move(*parsed);
+    }();
+    const auto image = get_image(x, window, 96, 96);
+    if (!image) return false;
+    PixelBuffer face = make_pixel_buffer(96, 96, xcb_get_setup(x)->image_byte_order == XCB_IMAGE_ORDER_LSB_FIRST);
+    paint_face(face, font, Settings{}, system_now);
+    return *image == face.bytes;
+}
+
+std::optional<xcb_window_t> viewable_face(xcb_connection_t* x, xcb_window_t root)
+{
+    const auto window = find_window_by_name(x, root, "kestrelDial");
+    const auto attributes = window ? get_window_attributes(x, *window) : std::nullopt;
+    if (!attributes || attributes->map_state != XCB_MAP_STATE_VIEWABLE) return std::nullopt;
+    return window;
+}
+
+// A clock that --background detached is in a session of its own, out of RunningProgram's
+// reach; the test ends it by its pid.
+struct DetachedClock {
+    pid_t pid = -1;
+    ~DetachedClock()
+    {
+        if (pid > 0) kill(pid, SIGKILL);
+    }
+};
+
+pid_t detached_pid(const std::string& stderr_text)
+{
+    const auto at = stderr_text.find("backgrounded (pid ");
+    return at == std::string::npos ? -1 : static_cast<pid_t>(std::atoi(stderr_text.c_str() + at + 18));
+}
+
+struct DockCase {
+    std::string window_manager;
+    // Started with --background before the window manager, as start-up files have it.
+    bool clock_first = false;
+};
+
+void PrintTo(const DockCase& run, std::ostream* out)
+{
+    *out << run.window_manager << (run.clock_first ? ", clock first" : "");
+}
+
+std::string dock_case_name(const ::testing::TestParamInfo<DockCase>& info)
+{
+    return info.param.window_manager + (info.param.clock_first ? "_clock_first" : "");
+}
+
+class UnderWindowManager : public ::testing::TestWithParam<DockCase> {};
+
+TEST_P(UnderWindowManager, TheFaceIsDockedPaintedAndClickable)
+{
+    const DockCase& run = GetParam();
+    XvfbServer server("800x600x24");
     XConnection x(server.display());
-    EXPECT_TRUE(wait_until([&] {
-        const auto window = find_window_by_name(x.get(), x.root(), "kestrelDial");
-        if (!window) return false;
-        const auto tree = query_tree(x.get(), *window);
-        return tree && tree->parent == fluxbox.slit_window();
-    }, 10000ms)) << clock.stderr_text();
+    TempDir home;
+    const std::string clicked = home.file("clicked");
+    write_file(home.path + "/.config/kestrelDial/config", "left_click = touch '" + clicked + "'\n");
+    // fluxbox's toolbar covers the lower end of its slit where it sits by default.
+    std::vector<std::pair<std::string, std::string>> wm_files;
+    if (run.window_manager == "fluxbox")
+        wm_files.emplace_back(".fluxbox/init", "session.screen0.slit.placement: RightCenter\n");
+
+    std::unique_ptr<WindowManagerSession> wm;
+    if (!run.clock_first) wm = std::make_unique<WindowManagerSession>(server, run.window_manager, wm_files);
+    std::vector<std::string> args{KD_BINARY, "--font", KD_TEST_FONT};
+    if (run.clock_first) args.push_back("--background");
+    RunningProgram clock(args, clock_environment(home, server.display()));
+    DetachedClock detached;
+    std::optional<xcb_window_t> window;
+    ASSERT_TRUE(wait_until([&] { return (window = viewable_face(x.get(), x.root())).has_value(); }, 10000ms))
+        << clock.stderr_text();
+    if (run.clock_first) {
+        EXPECT_EQ(clock.wait_exit(10s), 0);
+        detached.pid = detached_pid(clock.stderr_text());
+        ASSERT_GT(detached.pid, 0) << clock.stderr_text();
+        wm = std::make_unique<WindowManagerSession>(server, run.window_manager, wm_files);
+    }
+
+    ASSERT_TRUE(wait_until([&] { return is_docked(x.get(), *window); }, 10000ms)) << wm->log();
+    EXPECT_TRUE(wait_until([&] { return shows_the_face(x.get(), *window); }));
+    const auto corner = root_position(x.get(), *window);
+    ASSERT_TRUE(corner);
+    fake_click(x.get(), static_cast<std::int16_t>(corner->first + 48), static_cast<std::int16_t>(corner->second + 48),
+               1);
+    EXPECT_TRUE(wait_until([&] { return access(clicked.c_str(), F_OK) == 0; })) << clock.stderr_text();
+    EXPECT_TRUE(wm->running()) << wm->log();
+}
+
+INSTANTIATE_TEST_SUITE_P(Docks, UnderWindowManager,
+                         ::testing::Values(DockCase{"fluxbox"}, DockCase{"openbox"}, DockCase{"blackbox"},
+                                           DockCase{"pekwm"}, DockCase{"fluxbox", true}, DockCase{"openbox", true},
+                                           DockCase{"blackbox", true}, DockCase{"pekwm", true}),
+                         dock_case_name);
+
+// A TCP display that wants a cookie, as X forwarding and a second machine have it.
+class OnTcpDisplay : public ::testing::Test {
+  protected:
+    static void SetUpTestSuite()
+    {
+        files = std::make_unique<TempDir>();
+        cookie = random_cookie();
+        write_xauthority(files->file("Xauthority"), cookie);
+        server = std::make_unique<XvfbServer>("800x600x24", std::vector<std::string>{},
+                                              XvfbAccess{true, files->file("Xauthority")});
+    }
+    static void TearDownTestSuite()
+    {
+        server.reset();
+        files.reset();
+    }
+
+    static inline std::unique_ptr<TempDir> files;
+    static inline Cookie cookie{};
+    static inline std::unique_ptr<XvfbServer> server;
+    TempDir home;
+};
+
+TEST_F(OnTcpDisplay, TheCookieInXauthorityLetsTheClockRun)
+{
+    RunningProgram clock({KD_BINARY, "--font", KD_TEST_FONT},
+                         clock_environment(home, server->tcp_display(), {"XAUTHORITY=" + files->file("Xauthority")}));
+    XConnection x(server->display(), cookie);
+    std::optional<xcb_window_t> window;
+    ASSERT_TRUE(wait_until([&] { return (window = viewable_face(x.get(), x.root())).has_value(); }, 10000ms))
+        << clock.stderr_text();
+    EXPECT_TRUE(wait_until([&] { return shows_the_face(x.get(), *window); }));
+    send_client_message(x.get(), *window, intern_atom(x.get(), "WM_PROTOCOLS"),
+                        {intern_atom(x.get(), "WM_DELETE_WINDOW"), 0, 0, 0, 0});
+    EXPECT_EQ(clock.wait_exit(10s), 0) << clock.stderr_text();
+}
+
+TEST_F(OnTcpDisplay, TheErrorLineTellsARefusalFromNobodyListening)
+{
+    write_xauthority(home.file("wrong"), random_cookie());
+    const std::string refused = "Error: cannot open display '" + server->tcp_display() +
+                                "': the X server answered but refused the connection set-up (\"";
+    const std::string advice = "\"); this usually means missing or wrong authorization: check XAUTHORITY and "
+                               "'xauth list'\n";
+    struct Attempt {
+        std::string display;
+        std::string xauthority;
+        std::string error_line;
+    };
+    // Xvfb's own words for a missing and for a wrong cookie; nothing listens on port 60321.
+    for (const Attempt& attempt :
+         {Attempt{server->tcp_display(), home.file("none"),
+                  refused + "Authorization required, but no authorization protocol specified" + advice},
+          Attempt{server->tcp_display(), home.file("wrong"), refused + "Invalid MIT-MAGIC-COOKIE-1 key" + advice},
+          Attempt{"127.0.0.1:54321", home.file("none"),
+                  "Error: cannot open display '127.0.0.1:54321': no X server answered there\n"}}) {
+        const auto result =
+            run_program({KD_BINARY, "--font", KD_TEST_FONT},
+                        clock_environment(home, attempt.display, {"XAUTHORITY=" + attempt.xauthority}), "", 10s);
+        EXPECT_EQ(result.exit_status, 1);
+        EXPECT_EQ(result.err, "kestrelDial: using font " KD_TEST_FONT "\n" + attempt.error_line);
+    }
+}
+
+TEST(ClockModeOnTwoScreens, ScreenOneOfTheDisplayNameGetsTheFace)
+{
+    XvfbServer server("800x600x24", {"-screen", "1", "640x480x24"});
+    TempDir home;
+    RunningProgram clock({KD_BINARY, "--font", KD_TEST_FONT}, clock_environment(home, server.display() + ".1"));
+    XConnection x(server.display());
+    std::optional<xcb_window_t> window;
+    ASSERT_TRUE(wait_until([&] { return (window = viewable_face(x.get(), x.root(1))).has_value(); }, 10000ms))
+        << clock.stderr_text();
+    EXPECT_TRUE(wait_until([&] { return shows_the_face(x.get(), *window); }));
+    EXPECT_FALSE(find_window_by_name(x.get(), x.root(0), "kestrelDial"));
 }
 
 } // namespace

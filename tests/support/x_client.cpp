@@ -29,14 +29,35 @@ Reply<T> reply_of(xcb_connection_t* connection, Cookie cookie, Fetch fetch)
 
 } // namespace
 
-XConnection::XConnection(const std::string& display) : connection_(xcb_connect(display.c_str(), nullptr))
+namespace {
+
+xcb_connection_t* connect(const std::string& display, const std::optional<Cookie>& cookie)
+{
+    if (!cookie) return xcb_connect(display.c_str(), nullptr);
+    std::string name = "MIT-MAGIC-COOKIE-1";
+    Cookie data = *cookie;
+    xcb_auth_info_t auth{static_cast<int>(name.size()), name.data(), static_cast<int>(data.size()),
+                         reinterpret_cast<char*>(data.data())};
+    return xcb_connect_to_display_with_auth_info(display.c_str(), &auth, nullptr);
+}
+
+} // namespace
+
+XConnection::XConnection(const std::string& display, const std::optional<Cookie>& cookie)
+    : connection_(connect(display, cookie))
 {
     if (xcb_connection_has_error(connection_.get()) != 0) {
         throw std::runtime_error("cannot connect to X display " + display);
     }
 }
 
-xcb_window_t XConnection::root() const { return xcb_setup_roots_iterator(xcb_get_setup(get())).data->root; }
+xcb_window_t XConnection::root(int screen) const
+{
+    xcb_screen_iterator_t it = xcb_setup_roots_iterator(xcb_get_setup(get()));
+    for (int i = 0; i < screen && it.rem > 0; ++i)
+        xcb_screen_next(&it);
+    return it.rem > 0 ? it.data->root : XCB_NONE;
+}
 
 std::vector<std::uint32_t> PropertyValue::words() const
 {
@@ -115,6 +136,24 @@ std::optional<xcb_window_t> find_window_by_name(xcb_connection_t* connection, xc
         if (auto found = find_window_by_name(connection, child, name)) return found;
     }
     return std::nullopt;
+}
+
+std::optional<std::pair<std::int16_t, std::int16_t>> root_position(xcb_connection_t* connection, xcb_window_t window)
+{
+    const auto tree = query_tree(connection, window);
+    if (!tree) return std::nullopt;
+    const auto reply = reply_of<xcb_translate_coordinates_reply_t>(
+        connection, xcb_translate_coordinates(connection, window, tree->root, 0, 0), xcb_translate_coordinates_reply);
+    if (!reply) return std::nullopt;
+    return std::pair{reply->dst_x, reply->dst_y};
+}
+
+bool is_docked(xcb_connection_t* connection, xcb_window_t window)
+{
+    const auto tree = query_tree(connection, window);
+    const auto attributes = get_window_attributes(connection, window);
+    return tree && tree->parent != tree->root && attributes && attributes->map_state == XCB_MAP_STATE_VIEWABLE &&
+           !get_property(connection, window, intern_atom(connection, "WM_STATE"));
 }
 
 std::optional<xcb_window_t> find_fluxbox_slit(xcb_connection_t* connection)

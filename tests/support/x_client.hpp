@@ -12,17 +12,21 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 namespace kd::test {
 
-// An xcb connection to `display` (RAII). Throws std::runtime_error when it cannot connect.
+using Cookie = std::array<std::uint8_t, 16>; // an MIT-MAGIC-COOKIE-1
+
+// An xcb connection to `display` (RAII), presenting `cookie` when one is given.
+// Throws std::runtime_error when it cannot connect.
 class XConnection {
 public:
-    explicit XConnection(const std::string& display);
-    xcb_connection_t* get() const { return connection_.get(); }
-    // The root window of the display's first screen.
-    xcb_window_t root() const;
+  explicit XConnection(const std::string& display, const std::optional<Cookie>& cookie = std::nullopt);
+  xcb_connection_t* get() const { return connection_.get(); }
+  // The root window of screen `screen` (0 when there is no such screen).
+  xcb_window_t root(int screen = 0) const;
 
 private:
     struct Disconnect {
@@ -77,6 +81,14 @@ std::optional<std::vector<std::uint8_t>> get_image(xcb_connection_t* connection,
 // The first window, searched depth first from `top`, whose WM_NAME is `name`.
 std::optional<xcb_window_t> find_window_by_name(xcb_connection_t* connection, xcb_window_t top,
                                                 std::string_view name);
+
+// Where the window's top-left corner lies on the root.
+std::optional<std::pair<std::int16_t, std::int16_t>> root_position(xcb_connection_t* connection, xcb_window_t window);
+
+// Docked the way a dock, slit or harbour holds a dockapp: viewable, re-parented away from the
+// root, and without the WM_STATE that a window manager puts on every client it manages
+// (framed, iconified or withdrawn), whatever the window manager.
+bool is_docked(xcb_connection_t* connection, xcb_window_t window);
 
 // fluxbox's slit window, when it exists (see FluxboxSession).
 std::optional<xcb_window_t> find_fluxbox_slit(xcb_connection_t* connection);

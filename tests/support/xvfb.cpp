@@ -11,8 +11,12 @@
 
 #include <cerrno>
 #include <chrono>
+#include <cstdlib>
 #include <cstring>
+#include <memory>
+#include <random>
 #include <stdexcept>
+#include <string_view>
 #include <thread>
 
 extern char** environ;
@@ -25,6 +29,11 @@ using Clock = std::chrono::steady_clock;
 
 constexpr auto START_DEADLINE = std::chrono::seconds(20);
 constexpr std::chrono::milliseconds STOP_GRACE{3000};
+
+struct FreeReply {
+    void operator()(void* reply) const { std::free(reply); }
+};
+template <typename T> using XcbReply = std::unique_ptr<T, FreeReply>;
 
 std::string errno_text(const char* what) { return std::string(what) + ": " + std::strerror(errno); }
 
@@ -117,15 +126,49 @@ std::string find_program(const std::string& name)
 
 } // namespace
 
-XvfbServer::XvfbServer(const std::string& screen, const std::vector<std::string>& extra_args)
+Cookie random_cookie()
+{
+    Cookie cookie{};
+    std::random_device random;
+    for (auto& byte : cookie)
+        byte = static_cast<std::uint8_t>(random());
+    return cookie;
+}
+
+void write_xauthority(const std::string& path, const Cookie& cookie)
+{
+    // Each field is a 16-bit big-endian length and its bytes. The family FamilyWild (0xffff)
+    // with no address and no display number matches every display of every host.
+    const auto field = [](std::string& out, std::string_view bytes) {
+        out += static_cast<char>(bytes.size() >> 8);
+        out += static_cast<char>(bytes.size() & 0xff);
+        out += bytes;
+    };
+    std::string entry = "\xff\xff";
+    field(entry, "");
+    field(entry, "");
+    field(entry, "MIT-MAGIC-COOKIE-1");
+    field(entry, std::string_view(reinterpret_cast<const char*>(cookie.data()), cookie.size()));
+    write_file(path, entry);
+}
+
+XvfbServer::XvfbServer(const std::string& screen, const std::vector<std::string>& extra_args, const XvfbAccess& access)
 {
     int pipe_fds[2];
     if (pipe2(pipe_fds, O_CLOEXEC) == -1) throw std::runtime_error(errno_text("pipe2 failed"));
     const int read_end = pipe_fds[0];
     const int write_end = pipe_fds[1];
 
-    std::vector<std::string> argv{find_program("Xvfb"), "-displayfd", std::to_string(write_end),
-                                  "-nolisten", "tcp", "-noreset", "-screen", "0", screen};
+    std::vector<std::string> argv{find_program("Xvfb"),
+                                  "-displayfd",
+                                  std::to_string(write_end),
+                                  access.tcp ? "-listen" : "-nolisten",
+                                  "tcp",
+                                  "-noreset",
+                                  "-screen",
+                                  "0",
+                                  screen};
+    if (!access.auth_file.empty()) argv.insert(argv.end(), {"-auth", access.auth_file});
     argv.insert(argv.end(), extra_args.begin(), extra_args.end());
     const std::string log_path = log_dir_.file("xvfb.log");
     try {
@@ -174,33 +217,77 @@ void XvfbServer::kill_now()
     pid_ = -1;
 }
 
-FluxboxSession::FluxboxSession(const XvfbServer& server)
+namespace {
+
+// Whether a window manager has taken the root over (the SubstructureRedirect that only one
+// client can hold) and handles map requests: openbox, for one, drops those that reach it in
+// the first tens of milliseconds after taking the root. Each call maps a new probe window,
+// as a request may be lost, and sees whether the manager gives it a WM_STATE.
+bool manages_a_window(const XConnection& observer)
 {
-    const std::string log_path = home_.file("fluxbox.log");
-    pid_ = spawn({find_program("fluxbox")}, environment_with({"DISPLAY=" + server.display(), "HOME=" + home_.path}),
-                 log_path);
+    xcb_connection_t* connection = observer.get();
+    const xcb_window_t root = observer.root();
+    const XcbReply<xcb_get_window_attributes_reply_t> attributes{
+        xcb_get_window_attributes_reply(connection, xcb_get_window_attributes(connection, root), nullptr)};
+    if (!attributes || (attributes->all_event_masks & XCB_EVENT_MASK_SUBSTRUCTURE_REDIRECT) == 0) return false;
+    const xcb_window_t probe = xcb_generate_id(connection);
+    xcb_create_window(connection, XCB_COPY_FROM_PARENT, probe, root, 0, 0, 16, 16, 0, XCB_WINDOW_CLASS_INPUT_OUTPUT,
+                      XCB_COPY_FROM_PARENT, 0, nullptr);
+    xcb_map_window(connection, probe);
+    const bool managed =
+        wait_until([&] { return get_property(connection, probe, intern_atom(connection, "WM_STATE")).has_value(); },
+                   std::chrono::milliseconds(100));
+    destroy_window(connection, probe);
+    return managed;
+}
+
+} // namespace
+
+WindowManagerSession::WindowManagerSession(const XvfbServer& server, const std::string& program,
+                                           const std::vector<std::pair<std::string, std::string>>& home_files)
+{
+    for (const auto& [name, content] : home_files)
+        write_file(home_.file(name), content);
+    pid_ = spawn({find_program(program)}, environment_with({"DISPLAY=" + server.display(), "HOME=" + home_.path}),
+                 home_.file("wm.log"));
+    XConnection observer(server.display());
+    if (!wait_until([&] { return !running() || manages_a_window(observer); }, START_DEADLINE) || !running()) {
+        stop(pid_);
+        pid_ = -1;
+        throw std::runtime_error(program + " did not start managing windows: " + log());
+    }
+}
+
+// Window managers can linger for seconds on SIGTERM once a docked client has gone; they keep
+// nothing worth a clean exit, so they are not given long.
+WindowManagerSession::~WindowManagerSession()
+{
+    stop(pid_, std::chrono::milliseconds(200));
+}
+
+bool WindowManagerSession::running()
+{
+    if (pid_ > 0 && has_exited(pid_)) pid_ = -1;
+    return pid_ > 0;
+}
+
+std::string WindowManagerSession::log() const
+{
+    return read_file(home_.file("wm.log"));
+}
+
+FluxboxSession::FluxboxSession(const XvfbServer& server) : session_(server, "fluxbox")
+{
     XConnection observer(server.display());
     std::optional<xcb_window_t> slit;
     const bool found = wait_until(
         [&] {
-            if (has_exited(pid_)) {
-                pid_ = -1;
-                return true;
-            }
             slit = find_fluxbox_slit(observer.get());
-            return slit.has_value();
+            return slit.has_value() || !session_.running();
         },
         START_DEADLINE);
-    if (!found || !slit) {
-        stop(pid_);
-        pid_ = -1;
-        throw std::runtime_error("fluxbox made no slit: " + read_file(log_path));
-    }
+    if (!found || !slit) throw std::runtime_error("fluxbox made no slit: " + session_.log());
     slit_window_ = *slit;
 }
-
-// fluxbox can linger for seconds on SIGTERM once a docked client has gone; it keeps
-// nothing worth a clean exit, so it is not given long.
-FluxboxSession::~FluxboxSession() { stop(pid_, std::chrono::milliseconds(200)); }
 
 } // namespace kd::test
