@@ -74,7 +74,9 @@ std::string connection_error_text(int code, ConnectionStage stage, const char* d
         if (opening) {
             if (display == nullptr) return "cannot open display (DISPLAY is not set)";
             if (!refusal) return "cannot open display " + quoted_display(display) + ": no X server answered there";
-            const std::string said = refusal->empty() ? "" : " (\"" + *refusal + "\")";
+            // The reason is the server's text, not ours: quoted with escapes, so a hostile or broken
+            // server cannot put terminal controls or stray bytes on the user's terminal.
+            const std::string said = refusal->empty() ? "" : " (" + quote_message(*refusal) + ")";
             return "cannot open display " + quoted_display(display) +
                    ": the X server answered but refused the connection set-up" + said +
                    "; this usually means missing or wrong authorization: check XAUTHORITY and 'xauth list'";

@@ -241,6 +241,12 @@ TEST(DockConnectionErrorText, EveryCodeHasItsOwnWords)
     EXPECT_EQ(texts[XCB_CONN_CLOSED_REQ_LEN_EXCEED - 1].rfind("request too long for the server", 0), 0u);
     std::sort(texts.begin(), texts.end());
     EXPECT_EQ(std::unique(texts.begin(), texts.end()), texts.end());
+
+    // The server's reason reaches the terminal escaped: no control sequence gets through.
+    const std::string refused =
+        connection_error_text(XCB_CONN_ERROR, ConnectionStage::Opening, ":1", 0, "no \x1b[2Jway \"here\"");
+    EXPECT_EQ(refused.find('\x1b'), std::string::npos) << refused;
+    EXPECT_NE(refused.find("(\"no \\u{1b}[2Jway \\\"here\\\"\")"), std::string::npos) << refused;
 }
 
 TEST(DockWindowUnderFluxbox, WindowIsTakenIntoTheSlit)
