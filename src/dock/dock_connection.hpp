@@ -27,6 +27,9 @@ using XcbPtr = std::unique_ptr<T, XcbFree>;
 
 struct DockConnection {
     std::unique_ptr<xcb_connection_t, XcbDisconnect> xcb;
+    // An event that wait_for_dock_event took off libxcb's queue to learn that there was one;
+    // next_dock_event hands it out first.
+    XcbPtr<xcb_generic_event_t> held;
 };
 
 // Whether an error happened while opening the display or on a connection that was working.

@@ -2,6 +2,10 @@
 
 #include "dock/dock_connection.hpp"
 
+#include <algorithm>
+#include <cerrno>
+#include <poll.h>
+
 namespace kd {
 
 namespace {
@@ -39,12 +43,49 @@ DockEvent classify(const xcb_generic_event_t& event, const DockWindow& window)
 std::expected<DockEvent, Error> next_dock_event(DockWindow& window)
 {
     xcb_connection_t* connection = dock_xcb_connection(window);
-    const XcbPtr<xcb_generic_event_t> event{xcb_poll_for_event(connection)};
+    XcbPtr<xcb_generic_event_t> event = std::move(window.connection->held);
+    if (!event) event.reset(xcb_poll_for_event(connection));
     if (!event) {
         if (auto lost = connection_error(connection)) return std::unexpected(*lost);
         return DockEvent{DockEvent::Kind::NothingPending};
     }
     return classify(*event, window);
+}
+
+std::expected<DockWait, Error> wait_for_dock_event(DockWindow& window,
+                                                   std::chrono::steady_clock::time_point deadline)
+{
+    DockConnection& dock = *window.connection;
+    xcb_connection_t* connection = dock.xcb.get();
+    if (dock.held) return DockWait::Ready;
+    // libxcb reads whatever the server has sent while it writes (a frame, a flush) and queues
+    // it; the socket is then empty and poll would sleep through those events.
+    dock.held.reset(xcb_poll_for_queued_event(connection));
+    if (dock.held || xcb_connection_has_error(connection)) return DockWait::Ready;
+
+    pollfd readable{xcb_get_file_descriptor(connection), POLLIN, 0};
+    for (;;) {
+        // ppoll takes nanoseconds, so a wake-up meant for just after a second boundary is not
+        // rounded to the next whole millisecond.
+        const auto left =
+            std::max(deadline - std::chrono::steady_clock::now(), std::chrono::nanoseconds::zero());
+        const auto nanoseconds = std::chrono::duration_cast<std::chrono::nanoseconds>(left).count();
+        const timespec timeout{static_cast<time_t>(nanoseconds / 1000000000),
+                               static_cast<long>(nanoseconds % 1000000000)};
+        const int ready = ppoll(&readable, 1, &timeout, nullptr);
+        if (ready == 0) return DockWait::TimedOut;
+        if (ready > 0) {
+            if ((readable.revents & POLLNVAL) != 0) {
+                return std::unexpected(description("the X connection's descriptor is not open"));
+            }
+            return DockWait::Ready;
+        }
+        // A signal (SIGHUP asks for a reload) only interrupts: the wait goes on to the same
+        // deadline.
+        if (errno != EINTR) {
+            return std::unexpected(description("waiting on the X connection: " + os_error_text(errno)));
+        }
+    }
 }
 
 } // namespace kd
