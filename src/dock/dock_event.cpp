@@ -3,8 +3,10 @@
 #include "dock/dock_connection.hpp"
 
 #include <algorithm>
+#include <array>
 #include <cerrno>
 #include <poll.h>
+#include <sys/timerfd.h>
 
 namespace kd {
 
@@ -63,25 +65,27 @@ std::expected<DockWait, Error> wait_for_dock_event(DockWindow& window,
     dock.held.reset(xcb_poll_for_queued_event(connection));
     if (dock.held || xcb_connection_has_error(connection)) return DockWait::Ready;
 
-    pollfd readable{xcb_get_file_descriptor(connection), POLLIN, 0};
+    // Armed for the absolute deadline: a signal that interrupts the poll changes nothing.
+    const auto since_epoch = std::max(std::chrono::duration_cast<std::chrono::nanoseconds>(deadline.time_since_epoch()),
+                                      std::chrono::nanoseconds(1)); // a zero time would disarm
+    itimerspec at{};
+    at.it_value.tv_sec = static_cast<time_t>(since_epoch.count() / 1000000000);
+    at.it_value.tv_nsec = static_cast<long>(since_epoch.count() % 1000000000);
+    if (timerfd_settime(dock.wake_timer.fd, TFD_TIMER_ABSTIME, &at, nullptr) != 0) {
+        return std::unexpected(description("cannot set the wake-up timer: " + os_error_text(errno)));
+    }
+    std::array<pollfd, 2> watched{pollfd{xcb_get_file_descriptor(connection), POLLIN, 0},
+                                  pollfd{dock.wake_timer.fd, POLLIN, 0}};
     for (;;) {
-        // ppoll takes nanoseconds, so a wake-up meant for just after a second boundary is not
-        // rounded to the next whole millisecond.
-        const auto left =
-            std::max(deadline - std::chrono::steady_clock::now(), std::chrono::nanoseconds::zero());
-        const auto nanoseconds = std::chrono::duration_cast<std::chrono::nanoseconds>(left).count();
-        const timespec timeout{static_cast<time_t>(nanoseconds / 1000000000),
-                               static_cast<long>(nanoseconds % 1000000000)};
-        const int ready = ppoll(&readable, 1, &timeout, nullptr);
-        if (ready == 0) return DockWait::TimedOut;
+        const int ready = poll(watched.data(), watched.size(), -1);
         if (ready > 0) {
-            if ((readable.revents & POLLNVAL) != 0) {
+            if ((watched[0].revents & POLLNVAL) != 0) {
                 return std::unexpected(description("the X connection's descriptor is not open"));
             }
-            return DockWait::Ready;
+            // An event that came with the deadline is served first.
+            return watched[0].revents != 0 ? DockWait::Ready : DockWait::TimedOut;
         }
-        // A signal (SIGHUP asks for a reload) only interrupts: the wait goes on to the same
-        // deadline.
+        // A signal (SIGHUP asks for a reload) only interrupts: the wait goes on to the same deadline.
         if (errno != EINTR) {
             return std::unexpected(description("waiting on the X connection: " + os_error_text(errno)));
         }
