@@ -9,7 +9,8 @@
 #     nanoseconds from /proc/PID/schedstat, and utime + stime ticks from /proc/PID/stat) of
 #     each; then CLICK_PRESSES (default 12) left clicks at random phases of the second, timed
 #     from the XTEST press to the first instruction of the click command (kd_click_latency),
-#     median and maximum; peak RSS (VmHWM) of the clock;
+#     median and maximum; with seconds, how long after each second boundary the new frame
+#     goes out (strace on writev over PAINT_SECONDS, default 10); peak RSS (VmHWM);
 #   - the time from exec to the first frame on the display (kd_first_frame, median of
 #     FIRST_FRAME_RUNS runs, default 10).
 # Builds with the default preset, or uses an already configured BUILD_DIR. Needs no DISPLAY:
@@ -20,6 +21,7 @@ cd "$(dirname "$0")/.."
 MEASURE_SECONDS=${MEASURE_SECONDS:-30}
 FIRST_FRAME_RUNS=${FIRST_FRAME_RUNS:-10}
 CLICK_PRESSES=${CLICK_PRESSES:-12}
+PAINT_SECONDS=${PAINT_SECONDS:-10}
 BENCH_REPETITIONS=${BENCH_REPETITIONS:-5}
 font=/usr/share/fonts/truetype/dejavu/DejaVuSansMono.ttf
 
@@ -103,7 +105,7 @@ declare -A options=(
   [seconds96]="--size 96 --seconds"
   [seconds1024]="--size 1024 --seconds"
 )
-declare -A kd_rates peer_rates click_median click_max peak
+declare -A kd_rates peer_rates click_median click_max peak paint_median paint_max
 for name in "${names[@]}"; do
   home="$work/home-$name"
   fifo="$work/$name.fifo"
@@ -138,6 +140,21 @@ for name in "${names[@]}"; do
     || { cat "$work/$name.clicks" "$work/$name.err" >&2; exit 1; }
   click_median[$name]=$(awk '/^median:/ { print $2 }' "$work/$name.clicks")
   click_max[$name]=$(awk '/^max:/ { print $2 }' "$work/$name.clicks")
+
+  # When each second's frame goes out: the first writev of each wall-clock second, traced last
+  # since tracing slows the clock down a little.
+  if [[ $name == seconds* ]] && command -v strace >/dev/null; then
+    echo "report: $name, ${PAINT_SECONDS} s of frame times..." >&2
+    timeout "$PAINT_SECONDS" strace -ttt -e trace=writev -p "$kd" -o "$work/$name.writes" 2>/dev/null || true
+    # The first and last seconds of the trace may be cut off, so they are left out.
+    read -r "paint_median[$name]" "paint_max[$name]" < <(
+      awk '/writev\(/ { split($1, t, "."); s = t[1] + 0; ms = ("0." t[2]) * 1000;
+                        if (!(s in first) || ms < first[s]) first[s] = ms;
+                        if (lo == "" || s < lo) lo = s; if (s > hi) hi = s }
+           END { for (s in first) if (s + 0 != lo && s + 0 != hi) print first[s] }' "$work/$name.writes" \
+        | sort -n \
+        | awk '{ late[NR] = $1 } END { if (NR < 3) print "- -"; else printf "%.1f %.1f\n", late[int((NR + 1) / 2)], late[NR] }')
+  fi
   kill "$kd" "$peer"
   wait "$kd" "$peer" 2>/dev/null || true
 done
@@ -169,15 +186,16 @@ row "exec to first frame, ms (median of $FIRST_FRAME_RUNS)" "$first96" - - "$fir
 echo
 echo "The running clock beside xclock -digital -update 1, both started at the same moment"
 echo "(idle ${MEASURE_SECONDS} s each, then ${CLICK_PRESSES} left clicks at random phases of the second)"
-case_row() { printf '%-22s %9s %9s %10s %10s %9s %9s %9s %9s\n' "$@"; }
-case_row "" "wake-ups/s" "" "CPU ms/min" "" "CPU ms/min" "" "click ms" ""
-case_row "" "clock" "xclock" "clock" "xclock" "(ticks)" "(ticks)" "median" "max"
+case_row() { printf '%-20s %7s %7s %8s %8s %7s %7s %7s %7s %7s %7s\n' "$@"; }
+case_row "" "wake-ups/s" "" "CPU ms/min" "" "(by ticks)" "" "click ms" "" "frame ms" ""
+case_row "" "clock" "xclock" "clock" "xclock" "clock" "xclock" "median" "max" "median" "max"
 declare -A label=([quiet96]="no seconds, 96 px" [seconds96]="--seconds, 96 px" [seconds1024]="--seconds, 1024 px")
 for name in "${names[@]}"; do
   read -r kd_ticks kd_sched kd_wakes <<<"${kd_rates[$name]}"
   read -r peer_ticks peer_sched peer_wakes <<<"${peer_rates[$name]}"
   case_row "${label[$name]}" "$kd_wakes" "$peer_wakes" "$kd_sched" "$peer_sched" "$kd_ticks" "$peer_ticks" \
-    "${click_median[$name]}" "${click_max[$name]}"
+    "${click_median[$name]}" "${click_max[$name]}" "${paint_median[$name]:--}" "${paint_max[$name]:--}"
 done
 echo "CPU from /proc/PID/schedstat (ticks: utime + stime), wake-ups from context switches; the X server's own work is not included."
 echo "A click is timed from the XTEST press to the command's write into a FIFO (sh's first instruction)."
+echo "Frame: how long after its second boundary each new second's frame was written (strace, ${PAINT_SECONDS} s)."
