@@ -9,9 +9,9 @@
 
 #include <cstdlib>
 #include <memory>
-#include <unistd.h>
 #include <optional>
 #include <string>
+#include <unistd.h>
 
 namespace kd {
 

@@ -66,13 +66,15 @@ std::expected<DockWait, Error> wait_for_dock_event(DockWindow& window,
     if (dock.held || xcb_connection_has_error(connection)) return DockWait::Ready;
 
     // Armed for the absolute deadline: a signal that interrupts the poll changes nothing.
-    const auto since_epoch = std::max(std::chrono::duration_cast<std::chrono::nanoseconds>(deadline.time_since_epoch()),
-                                      std::chrono::nanoseconds(1)); // a zero time would disarm
+    const auto since_epoch =
+        std::max(std::chrono::duration_cast<std::chrono::nanoseconds>(deadline.time_since_epoch()),
+                 std::chrono::nanoseconds(1)); // a zero time would disarm
     itimerspec at{};
     at.it_value.tv_sec = static_cast<time_t>(since_epoch.count() / 1000000000);
     at.it_value.tv_nsec = static_cast<long>(since_epoch.count() % 1000000000);
     if (timerfd_settime(dock.wake_timer.fd, TFD_TIMER_ABSTIME, &at, nullptr) != 0) {
-        return std::unexpected(description("cannot set the wake-up timer: " + os_error_text(errno)));
+        return std::unexpected(
+            description("cannot set the wake-up timer: " + os_error_text(errno)));
     }
     std::array<pollfd, 2> watched{pollfd{xcb_get_file_descriptor(connection), POLLIN, 0},
                                   pollfd{dock.wake_timer.fd, POLLIN, 0}};
@@ -85,9 +87,10 @@ std::expected<DockWait, Error> wait_for_dock_event(DockWindow& window,
             // An event that came with the deadline is served first.
             return watched[0].revents != 0 ? DockWait::Ready : DockWait::TimedOut;
         }
-        // A signal (SIGHUP asks for a reload) only interrupts: the wait goes on to the same deadline.
+        // A signal (SIGHUP asks for a reload) only interrupts: the timer still holds the deadline.
         if (errno != EINTR) {
-            return std::unexpected(description("waiting on the X connection: " + os_error_text(errno)));
+            return std::unexpected(
+                description("waiting on the X connection: " + os_error_text(errno)));
         }
     }
 }

@@ -119,7 +119,8 @@ std::expected<DockWindow, Error> open_dock_window(const Settings& settings, cons
     }
     window.connection->wake_timer.fd = timerfd_create(CLOCK_MONOTONIC, TFD_CLOEXEC);
     if (window.connection->wake_timer.fd < 0) {
-        return std::unexpected(description("cannot create the wake-up timer: " + os_error_text(errno)));
+        return std::unexpected(
+            description("cannot create the wake-up timer: " + os_error_text(errno)));
     }
 
     const xcb_setup_t* setup = xcb_get_setup(connection);

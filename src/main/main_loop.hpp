@@ -12,6 +12,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <cstdint>
 #include <ctime>
 #include <expected>
 #include <functional>
@@ -34,7 +35,8 @@ inline MonotonicTime monotonic_now() { return std::chrono::steady_clock::now(); 
 struct LoopSeams {
     Clock clock = system_now;
     std::function<MonotonicTime()> monotonic = monotonic_now;
-    std::function<std::expected<DockWait, Error>(DockWindow&, MonotonicTime)> wait = wait_for_dock_event;
+    std::function<std::expected<DockWait, Error>(DockWindow&, MonotonicTime)> wait =
+        wait_for_dock_event;
 };
 
 // What the loop remembers of the last change-driven repaint; 61 lies outside 0..59, so the
@@ -49,7 +51,8 @@ struct RepaintMarks {
 bool take_repaint_turn(RepaintMarks& marks, bool seconds_mode, const std::tm& local, bool force);
 
 // How long to wait after a pass that read second_of_minute and the sub-second nanosecond.
-std::chrono::nanoseconds pass_wait(bool seconds_mode, int second_of_minute, std::int32_t nanosecond);
+std::chrono::nanoseconds pass_wait(bool seconds_mode, int second_of_minute,
+                                   std::int32_t nanosecond);
 
 // A missing config file is first written with the running settings; then defaults, the file
 // and the command line are laid anew.

@@ -139,7 +139,9 @@ enum class Pending { Nothing, OnTheSocket, InLibxcbsQueue };
 
 void PrintTo(Pending pending, std::ostream* out)
 {
-    *out << (pending == Pending::Nothing ? "nothing" : pending == Pending::OnTheSocket ? "on the socket" : "in libxcb's queue");
+    *out << (pending == Pending::Nothing       ? "nothing"
+             : pending == Pending::OnTheSocket ? "on the socket"
+                                               : "in libxcb's queue");
 }
 
 void drain_to_nothing(DockWindow& window)
@@ -161,7 +163,8 @@ TEST_P(WaitTest, ReadyExactlyWhenThereIsAnEventToTake)
     drain_to_nothing(window);
     XConnection wm(display());
     if (pending != Pending::Nothing) {
-        send_client_message(wm.get(), window.face_window, XCB_ATOM_ATOM, {window.wm_delete_window, 0, 0, 0, 0});
+        send_client_message(wm.get(), window.face_window, XCB_ATOM_ATOM,
+                            {window.wm_delete_window, 0, 0, 0, 0});
     }
     // A round trip on the window's own connection reads the event (sent before the reply)
     // into libxcb's queue and leaves the socket empty, as writing a frame can.
@@ -186,7 +189,8 @@ TEST_P(WaitTest, ReadyExactlyWhenThereIsAnEventToTake)
 }
 
 INSTANTIATE_TEST_SUITE_P(Pending, WaitTest,
-                         ::testing::Values(Pending::Nothing, Pending::OnTheSocket, Pending::InLibxcbsQueue));
+                         ::testing::Values(Pending::Nothing, Pending::OnTheSocket,
+                                           Pending::InLibxcbsQueue));
 
 std::atomic<int> hangups{0};
 void count_hangup(int) { hangups.fetch_add(1); }

@@ -30,8 +30,8 @@ std::int64_t millis(const Instant& instant)
 // The fake clocks and wait. Each pass of the loop reads the wall clock once for its change
 // test and once more when it repaints, so the passes' reads tell where the repaints were.
 struct FakeTime {
-    Instant start;                        // the wall clock when the monotonic one reads 0
-    std::int64_t elapsed = 0;             // the monotonic clock, in nanoseconds
+    Instant start;                           // the wall clock when the monotonic one reads 0
+    std::int64_t elapsed = 0;                // the monotonic clock, in nanoseconds
     std::int64_t wall_slower_per_second = 0; // drift: nanoseconds the wall clock loses a second
     std::vector<std::vector<Instant>> passes{{}};
 
@@ -53,27 +53,28 @@ struct FakeTime {
 
     LoopSeams seams()
     {
-        return LoopSeams{[this] {
-                             passes.back().push_back(now());
-                             return now();
-                         },
-                         [this] { return MonotonicTime{} + std::chrono::nanoseconds(elapsed); },
-                         [this](DockWindow& window, MonotonicTime until) -> std::expected<DockWait, Error> {
-                             const std::int64_t deadline = (until - MonotonicTime{}).count();
-                             waits.push_back({elapsed, deadline, false});
-                             passes.emplace_back();
-                             if (during_wait(static_cast<int>(waits.size()))) {
-                                 const auto ready = wait_for_dock_event(window, monotonic_now() + 5s);
-                                 if (!ready) return ready;
-                                 if (*ready == DockWait::Ready && elapsed + 1000000 < deadline) {
-                                     elapsed += 1000000;
-                                     waits.back().woken = true;
-                                     return DockWait::Ready;
-                                 }
-                             }
-                             elapsed = std::max(elapsed, deadline);
-                             return DockWait::TimedOut;
-                         }};
+        return LoopSeams{
+            [this] {
+                passes.back().push_back(now());
+                return now();
+            },
+            [this] { return MonotonicTime{} + std::chrono::nanoseconds(elapsed); },
+            [this](DockWindow& window, MonotonicTime until) -> std::expected<DockWait, Error> {
+                const std::int64_t deadline = (until - MonotonicTime{}).count();
+                waits.push_back({elapsed, deadline, false});
+                passes.emplace_back();
+                if (during_wait(static_cast<int>(waits.size()))) {
+                    const auto ready = wait_for_dock_event(window, monotonic_now() + 5s);
+                    if (!ready) return ready;
+                    if (*ready == DockWait::Ready && elapsed + 1000000 < deadline) {
+                        elapsed += 1000000;
+                        waits.back().woken = true;
+                        return DockWait::Ready;
+                    }
+                }
+                elapsed = std::max(elapsed, deadline);
+                return DockWait::TimedOut;
+            }};
     }
 
     // The instants painted by change-driven and forced repaints (no exposures in these runs).

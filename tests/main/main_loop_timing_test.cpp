@@ -26,7 +26,8 @@ TEST_P(PassWait, WakesJustAfterTheNextBoundary)
 {
     const auto& c = GetParam();
     const auto wait = pass_wait(c.seconds_mode, c.second, c.microsecond * 1000);
-    EXPECT_EQ(std::chrono::duration_cast<std::chrono::microseconds>(wait).count(), c.expected_microseconds);
+    EXPECT_EQ(std::chrono::duration_cast<std::chrono::microseconds>(wait).count(),
+              c.expected_microseconds);
 }
 
 INSTANTIATE_TEST_SUITE_P(

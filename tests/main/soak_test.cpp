@@ -144,10 +144,11 @@ TEST_F(Soak, EverySecondTheLoopSeesIsPaintedExactlyOnce)
     // second that no pass saw can only come from the system waking it late.
     for (std::size_t i = 0; i < passes.size(); ++i) {
         if (!passes[i].wait) continue;
-        const auto planned_ms = std::chrono::duration_cast<std::chrono::milliseconds>(*passes[i].wait).count();
+        const auto planned_ms =
+            std::chrono::duration_cast<std::chrono::milliseconds>(*passes[i].wait).count();
         EXPECT_LE(passes[i].seen.nanoseconds + passes[i].wait->count(), 1010000000)
-            << "pass " << i << " at ." << millisecond_of(passes[i].seen) << " s planned to wait " << planned_ms
-            << " ms";
+            << "pass " << i << " at ." << millisecond_of(passes[i].seen) << " s planned to wait "
+            << planned_ms << " ms";
     }
 
     const auto span = last_painted - first_painted + 1;
