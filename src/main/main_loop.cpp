@@ -100,10 +100,14 @@ std::expected<int, Error> run_main_loop(DockWindow& window, const Font& font, Pi
     // Where the current wait ends; a pass woken by an event before then waits on to it. A
     // deadline in the past makes the next pass plan a new one.
     MonotonicTime deadline = MonotonicTime::min();
+    // Whether there may be events to take: at the start (the mapping's exposure, for one) and
+    // after a wait that an event ended. A wait that ran out has just seen the connection empty,
+    // so reading it again would be a wasted system call on every idle wake-up.
+    bool woken = true;
     for (;;) {
         bool force = false;
 
-        for (;;) {
+        while (woken) {
             const auto event = next_dock_event(window);
             if (!event) return std::unexpected(event.error());
             if (event->kind == DockEvent::Kind::NothingPending) break;
@@ -162,7 +166,8 @@ std::expected<int, Error> run_main_loop(DockWindow& window, const Font& font, Pi
         }
         const auto waited = seams.wait(window, deadline);
         if (!waited) return std::unexpected(waited.error());
-        if (*waited == DockWait::TimedOut) deadline = MonotonicTime::min();
+        woken = *waited == DockWait::Ready;
+        if (!woken) deadline = MonotonicTime::min();
     }
 }
 
