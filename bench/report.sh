@@ -4,8 +4,9 @@
 #     a private Xvfb, at 96, 128, 256 and 1024 px;
 #   - the running clock beside its peer, xclock -digital -update 1, both started at the same
 #     moment on one private Xvfb, for 96 px without seconds, 96 px with --seconds and 1024 px
-#     with --seconds: over MEASURE_SECONDS (default 30) of idling, wake-ups per second
-#     (voluntary + involuntary context switches) and CPU per minute (the scheduler's
+#     with --seconds: over MEASURE_SECONDS of idling (default 60, so that a clock without
+#     seconds repaints once in it, not zero or one times), wake-ups per second (voluntary +
+#     involuntary context switches) and CPU per minute (the scheduler's
 #     nanoseconds from /proc/PID/schedstat, and utime + stime ticks from /proc/PID/stat) of
 #     each; then CLICK_PRESSES (default 12) left clicks at random phases of the second, timed
 #     from the XTEST press to the first instruction of the click command (kd_click_latency),
@@ -18,7 +19,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-MEASURE_SECONDS=${MEASURE_SECONDS:-30}
+MEASURE_SECONDS=${MEASURE_SECONDS:-60}
 FIRST_FRAME_RUNS=${FIRST_FRAME_RUNS:-10}
 CLICK_PRESSES=${CLICK_PRESSES:-12}
 PAINT_SECONDS=${PAINT_SECONDS:-10}
