@@ -6,6 +6,8 @@
 // and reads its top-left pixel until it shows the bevel's outermost top-left colour
 // (30, 30, 30). The child is then ended and its window awaited gone before the next run, so
 // no run can see the previous run's frame. Prints one line per run and the median.
+#include "bench_x.hpp"
+
 #include <xcb/xcb.h>
 
 #include <algorithm>
@@ -31,47 +33,12 @@ namespace {
 using namespace std::chrono_literals;
 using Steady = std::chrono::steady_clock;
 
-constexpr std::string_view WINDOW_NAME = "kestrelDial";
 constexpr std::uint32_t BEVEL_TOP_LEFT = (30u << 16) | (30u << 8) | 30u;
 constexpr auto RUN_DEADLINE = 20s;
 
-struct Disconnect {
-    void operator()(xcb_connection_t* connection) const { xcb_disconnect(connection); }
-};
-struct FreeReply {
-    void operator()(void* reply) const { std::free(reply); }
-};
-template <typename T>
-using Reply = std::unique_ptr<T, FreeReply>;
-
-bool has_name(xcb_connection_t* connection, xcb_window_t window)
-{
-    // A window may vanish between listing and asking; its error is dropped with it.
-    xcb_generic_error_t* error = nullptr;
-    Reply<xcb_get_property_reply_t> name(xcb_get_property_reply(
-        connection, xcb_get_property(connection, 0, window, XCB_ATOM_WM_NAME, XCB_GET_PROPERTY_TYPE_ANY, 0, 64),
-        &error));
-    std::free(error);
-    if (!name) return false;
-    const auto length = static_cast<std::size_t>(xcb_get_property_value_length(name.get()));
-    return std::string_view(static_cast<const char*>(xcb_get_property_value(name.get())), length) == WINDOW_NAME;
-}
-
-// Depth first from `top`, as a window manager may have reparented the window.
-std::optional<xcb_window_t> find_named_window(xcb_connection_t* connection, xcb_window_t top)
-{
-    if (has_name(connection, top)) return top;
-    xcb_generic_error_t* error = nullptr;
-    Reply<xcb_query_tree_reply_t> tree(xcb_query_tree_reply(connection, xcb_query_tree(connection, top), &error));
-    std::free(error);
-    if (!tree) return std::nullopt;
-    const xcb_window_t* children = xcb_query_tree_children(tree.get());
-    const int count = xcb_query_tree_children_length(tree.get());
-    for (int i = 0; i < count; ++i) {
-        if (auto found = find_named_window(connection, children[i])) return found;
-    }
-    return std::nullopt;
-}
+using kd::bench::Disconnect;
+using kd::bench::find_named_window;
+using kd::bench::Reply;
 
 // The pixel at (0, 0) as 0xRRGGBB; nothing while the window is not viewable (BadMatch).
 std::optional<std::uint32_t> top_left_pixel(xcb_connection_t* connection, xcb_window_t window, bool lsb_first)

@@ -2,11 +2,16 @@
 # One table of what kestrelDial costs on this machine:
 #   - a frame: paint_face (kd_bench, median of BENCH_REPETITIONS) and paint + present against
 #     a private Xvfb, at 96, 128, 256 and 1024 px;
-#   - the idle clock over MEASURE_SECONDS (default 30) on a private Xvfb, at 96 px without
-#     seconds, at 96 px with --seconds and at 1024 px with --seconds: CPU per hour (utime +
-#     stime from /proc/PID/stat, and the scheduler's nanosecond count from
-#     /proc/PID/schedstat), wake-ups per second (voluntary + involuntary context switches),
-#     peak RSS (VmHWM);
+#   - the running clock beside its peer, xclock -digital -update 1, both started at the same
+#     moment on one private Xvfb, for 96 px without seconds, 96 px with --seconds and 1024 px
+#     with --seconds: over MEASURE_SECONDS of idling (default 60, so that a clock without
+#     seconds repaints once in it, not zero or one times), wake-ups per second (voluntary +
+#     involuntary context switches) and CPU per minute (the scheduler's
+#     nanoseconds from /proc/PID/schedstat, and utime + stime ticks from /proc/PID/stat) of
+#     each; then CLICK_PRESSES (default 12) left clicks at random phases of the second, timed
+#     from the XTEST press to the first instruction of the click command (kd_click_latency),
+#     median and maximum; with seconds, how long after each second boundary the new frame
+#     goes out (strace on writev over PAINT_SECONDS, default 10); peak RSS (VmHWM);
 #   - the time from exec to the first frame on the display (kd_first_frame, median of
 #     FIRST_FRAME_RUNS runs, default 10).
 # Builds with the default preset, or uses an already configured BUILD_DIR. Needs no DISPLAY:
@@ -14,24 +19,28 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-MEASURE_SECONDS=${MEASURE_SECONDS:-30}
+MEASURE_SECONDS=${MEASURE_SECONDS:-60}
 FIRST_FRAME_RUNS=${FIRST_FRAME_RUNS:-10}
+CLICK_PRESSES=${CLICK_PRESSES:-12}
+PAINT_SECONDS=${PAINT_SECONDS:-10}
 BENCH_REPETITIONS=${BENCH_REPETITIONS:-5}
 font=/usr/share/fonts/truetype/dejavu/DejaVuSansMono.ttf
 
 if [ -n "${BUILD_DIR:-}" ]; then
   build=$BUILD_DIR
-  cmake --build "$build" --target kestrelDial kd_bench kd_first_frame >/dev/null
+  cmake --build "$build" --target kestrelDial kd_bench kd_first_frame kd_click_latency >/dev/null
 else
   cmake --preset default >/dev/null
-  cmake --build --preset default >/dev/null
+  cmake --build --preset default -- -j2 >/dev/null
   build=build/default
 fi
 build=$(cd "$build" && pwd)
 bin="$build/src/kestrelDial"
 bench="$build/bench/kd_bench"
 first_frame="$build/bench/kd_first_frame"
-for program in "$bin" "$bench" "$first_frame"; do
+click_latency="$build/bench/kd_click_latency"
+command -v xclock >/dev/null || { echo "report: xclock (x11-apps) is missing" >&2; exit 1; }
+for program in "$bin" "$bench" "$first_frame" "$click_latency"; do
   [ -x "$program" ] || { echo "report: $program is missing" >&2; exit 1; }
 done
 
@@ -76,49 +85,80 @@ sample() {
   echo "$ticks $nanoseconds $switches"
 }
 
+ticks_per_second=$(getconf CLK_TCK)
+# CPU milliseconds per minute (by ticks and by the scheduler's nanoseconds) and wake-ups per
+# second between two samples.
+rates() {
+  awk -v before="$1" -v after="$2" -v seconds="$MEASURE_SECONDS" -v hz="$ticks_per_second" '
+    BEGIN { split(before, b, " "); split(after, a, " ");
+            printf "%.1f %.1f %.2f", (a[1] - b[1]) / hz * 1000 * 60 / seconds,
+                                     (a[2] - b[2]) / 1e6 * 60 / seconds,
+                                     (a[3] - b[3]) / seconds }'
+}
+
+# Each case runs the clock and the peer, xclock -digital -update 1 (one wake-up a second),
+# started at the same moment on the same display; the peer sits in the top-right corner, out of
+# the way of the clicks. The clock's left click writes to a FIFO, so that after the idle
+# measurement kd_click_latency can time presses to the command's first instruction.
 names=(quiet96 seconds96 seconds1024)
 declare -A options=(
   [quiet96]="--size 96"
   [seconds96]="--size 96 --seconds"
   [seconds1024]="--size 1024 --seconds"
 )
-declare -A clock_pid before after peak
+declare -A kd_rates peer_rates click_median click_max peak paint_median paint_max
 for name in "${names[@]}"; do
+  home="$work/home-$name"
+  fifo="$work/$name.fifo"
+  mkdir -p "$home/.config/kestrelDial"
+  mkfifo "$fifo"
+  printf 'left_click = echo x > %s\n' "$fifo" >"$home/.config/kestrelDial/config"
   # shellcheck disable=SC2086 # the options are words on purpose
-  "$bin" --font "$font" ${options[$name]} 2>"$work/$name.err" &
-  clock_pid[$name]=$!
-  pids+=($!)
-done
-for name in "${names[@]}"; do
+  HOME="$home" "$bin" --font "$font" ${options[$name]} 2>"$work/$name.err" &
+  kd=$!
+  xclock -digital -update 1 -geometry -0+0 2>"$work/$name.xclock.err" &
+  peer=$!
+  pids+=("$kd" "$peer")
   for _ in $(seq 200); do grep -q "kestrelDial: running" "$work/$name.err" && break; sleep 0.1; done
   grep -q "kestrelDial: running" "$work/$name.err" \
     || { echo "report: the clock ($name) did not start:" >&2; cat "$work/$name.err" >&2; exit 1; }
-done
-# Past start-up and the first frames, so that only the steady state is measured.
-sleep 2
-echo "report: measuring the idle clocks for ${MEASURE_SECONDS} s..." >&2
-for name in "${names[@]}"; do before[$name]=$(sample "${clock_pid[$name]}"); done
-sleep "$MEASURE_SECONDS"
-for name in "${names[@]}"; do
-  kill -0 "${clock_pid[$name]}" 2>/dev/null \
-    || { echo "report: the clock ($name) ended early:" >&2; cat "$work/$name.err" >&2; exit 1; }
-  after[$name]=$(sample "${clock_pid[$name]}")
-  peak[$name]=$(awk '/^VmHWM/ { printf "%.1f", $2 / 1024 }' "/proc/${clock_pid[$name]}/status")
-done
-for name in "${names[@]}"; do kill "${clock_pid[$name]}"; wait "${clock_pid[$name]}" 2>/dev/null || true; done
+  # Past start-up and the first frames, so that only the steady state is measured.
+  sleep 2
+  echo "report: $name beside xclock, idle for ${MEASURE_SECONDS} s..." >&2
+  kd_before=$(sample "$kd")
+  peer_before=$(sample "$peer")
+  sleep "$MEASURE_SECONDS"
+  for pid in "$kd" "$peer"; do
+    kill -0 "$pid" 2>/dev/null \
+      || { echo "report: a clock of $name ended early:" >&2; cat "$work/$name.err" "$work/$name.xclock.err" >&2; exit 1; }
+  done
+  kd_rates[$name]=$(rates "$kd_before" "$(sample "$kd")")
+  peer_rates[$name]=$(rates "$peer_before" "$(sample "$peer")")
+  peak[$name]=$(awk '/^VmHWM/ { printf "%.1f", $2 / 1024 }' "/proc/$kd/status")
 
-ticks_per_second=$(getconf CLK_TCK)
-# CPU seconds per hour (by ticks and by nanoseconds) and wake-ups per second for one clock.
-rates() {
-  awk -v before="${before[$1]}" -v after="${after[$1]}" -v seconds="$MEASURE_SECONDS" -v hz="$ticks_per_second" '
-    BEGIN { split(before, b, " "); split(after, a, " ");
-            printf "%.2f %.2f %.1f", (a[1] - b[1]) / hz * 3600 / seconds,
-                                     (a[2] - b[2]) / 1e9 * 3600 / seconds,
-                                     (a[3] - b[3]) / seconds }'
-}
-read -r ticks_quiet96 sched_quiet96 wakes_quiet96 <<<"$(rates quiet96)"
-read -r ticks_seconds96 sched_seconds96 wakes_seconds96 <<<"$(rates seconds96)"
-read -r ticks_seconds1024 sched_seconds1024 wakes_seconds1024 <<<"$(rates seconds1024)"
+  echo "report: $name, ${CLICK_PRESSES} clicks..." >&2
+  "$click_latency" "$CLICK_PRESSES" "$fifo" >"$work/$name.clicks" 2>&1 \
+    || { cat "$work/$name.clicks" "$work/$name.err" >&2; exit 1; }
+  click_median[$name]=$(awk '/^median:/ { print $2 }' "$work/$name.clicks")
+  click_max[$name]=$(awk '/^max:/ { print $2 }' "$work/$name.clicks")
+
+  # When each second's frame goes out: the first writev of each wall-clock second, traced last
+  # since tracing slows the clock down a little.
+  if [[ $name == seconds* ]] && command -v strace >/dev/null; then
+    echo "report: $name, ${PAINT_SECONDS} s of frame times..." >&2
+    timeout "$PAINT_SECONDS" strace -ttt -e trace=writev -p "$kd" -o "$work/$name.writes" 2>/dev/null || true
+    # The first and last seconds of the trace may be cut off, so they are left out.
+    read -r "paint_median[$name]" "paint_max[$name]" < <(
+      awk '/writev\(/ { split($1, t, "."); s = t[1] + 0; ms = ("0." t[2]) * 1000;
+                        if (!(s in first) || ms < first[s]) first[s] = ms;
+                        if (lo == "" || s < lo) lo = s; if (s > hi) hi = s }
+           END { for (s in first) if (s + 0 != lo && s + 0 != hi) print first[s] }' "$work/$name.writes" \
+        | sort -n \
+        | awk '{ late[NR] = $1 } END { if (NR < 3) print "- -"; else printf "%.1f %.1f\n", late[int((NR + 1) / 2)], late[NR] }')
+  fi
+  kill "$kd" "$peer"
+  wait "$kd" "$peer" 2>/dev/null || true
+done
 
 # --- first frame ------------------------------------------------------------------------
 echo "report: first frame, ${FIRST_FRAME_RUNS} runs per size..." >&2
@@ -142,12 +182,21 @@ row "paint_face, CPU us (median of $BENCH_REPETITIONS)" \
 row "paint + present + round trip, wall us (Xvfb)" \
   "$(median BM_PaintAndPresent 96 3)" "$(median BM_PaintAndPresent 128 3)" \
   "$(median BM_PaintAndPresent 256 3)" "$(median BM_PaintAndPresent 1024 3)"
-row "idle CPU s/hour, no seconds (stat ticks)" "$ticks_quiet96" - - -
-row "idle CPU s/hour, no seconds (schedstat)" "$sched_quiet96" - - -
-row "idle CPU s/hour, --seconds (stat ticks)" "$ticks_seconds96" - - "$ticks_seconds1024"
-row "idle CPU s/hour, --seconds (schedstat)" "$sched_seconds96" - - "$sched_seconds1024"
-row "wake-ups per second, no seconds" "$wakes_quiet96" - - -
-row "wake-ups per second, --seconds" "$wakes_seconds96" - - "$wakes_seconds1024"
 row "peak RSS (VmHWM) MiB, no seconds / --seconds" "${peak[quiet96]}" - - "${peak[seconds1024]}"
 row "exec to first frame, ms (median of $FIRST_FRAME_RUNS)" "$first96" - - "$first1024"
-echo "idle figures: ${MEASURE_SECONDS} s per clock on a private Xvfb, extrapolated to an hour; the X server's own work is not included."
+echo
+echo "The running clock beside xclock -digital -update 1, both started at the same moment"
+echo "(idle ${MEASURE_SECONDS} s each, then ${CLICK_PRESSES} left clicks at random phases of the second)"
+case_row() { printf '%-20s %7s %7s %8s %8s %7s %7s %7s %7s %7s %7s\n' "$@"; }
+case_row "" "wake-ups/s" "" "CPU ms/min" "" "(by ticks)" "" "click ms" "" "frame ms" ""
+case_row "" "clock" "xclock" "clock" "xclock" "clock" "xclock" "median" "max" "median" "max"
+declare -A label=([quiet96]="no seconds, 96 px" [seconds96]="--seconds, 96 px" [seconds1024]="--seconds, 1024 px")
+for name in "${names[@]}"; do
+  read -r kd_ticks kd_sched kd_wakes <<<"${kd_rates[$name]}"
+  read -r peer_ticks peer_sched peer_wakes <<<"${peer_rates[$name]}"
+  case_row "${label[$name]}" "$kd_wakes" "$peer_wakes" "$kd_sched" "$peer_sched" "$kd_ticks" "$peer_ticks" \
+    "${click_median[$name]}" "${click_max[$name]}" "${paint_median[$name]:--}" "${paint_max[$name]:--}"
+done
+echo "CPU from /proc/PID/schedstat (ticks: utime + stime), wake-ups from context switches; the X server's own work is not included."
+echo "A click is timed from the XTEST press to the command's write into a FIFO (sh's first instruction)."
+echo "Frame: how long after its second boundary each new second's frame was written (strace, ${PAINT_SECONDS} s)."

@@ -2,6 +2,12 @@
 
 #include "dock/dock_connection.hpp"
 
+#include <algorithm>
+#include <array>
+#include <cerrno>
+#include <poll.h>
+#include <sys/timerfd.h>
+
 namespace kd {
 
 namespace {
@@ -39,12 +45,54 @@ DockEvent classify(const xcb_generic_event_t& event, const DockWindow& window)
 std::expected<DockEvent, Error> next_dock_event(DockWindow& window)
 {
     xcb_connection_t* connection = dock_xcb_connection(window);
-    const XcbPtr<xcb_generic_event_t> event{xcb_poll_for_event(connection)};
+    XcbPtr<xcb_generic_event_t> event = std::move(window.connection->held);
+    if (!event) event.reset(xcb_poll_for_event(connection));
     if (!event) {
         if (auto lost = connection_error(connection)) return std::unexpected(*lost);
         return DockEvent{DockEvent::Kind::NothingPending};
     }
     return classify(*event, window);
+}
+
+std::expected<DockWait, Error> wait_for_dock_event(DockWindow& window,
+                                                   std::chrono::steady_clock::time_point deadline)
+{
+    DockConnection& dock = *window.connection;
+    xcb_connection_t* connection = dock.xcb.get();
+    if (dock.held) return DockWait::Ready;
+    // libxcb reads whatever the server has sent while it writes (a frame, a flush) and queues
+    // it; the socket is then empty and poll would sleep through those events.
+    dock.held.reset(xcb_poll_for_queued_event(connection));
+    if (dock.held || xcb_connection_has_error(connection)) return DockWait::Ready;
+
+    // Armed for the absolute deadline: a signal that interrupts the poll changes nothing.
+    const auto since_epoch =
+        std::max(std::chrono::duration_cast<std::chrono::nanoseconds>(deadline.time_since_epoch()),
+                 std::chrono::nanoseconds(1)); // a zero time would disarm
+    itimerspec at{};
+    at.it_value.tv_sec = static_cast<time_t>(since_epoch.count() / 1000000000);
+    at.it_value.tv_nsec = static_cast<long>(since_epoch.count() % 1000000000);
+    if (timerfd_settime(dock.wake_timer.fd, TFD_TIMER_ABSTIME, &at, nullptr) != 0) {
+        return std::unexpected(
+            description("cannot set the wake-up timer: " + os_error_text(errno)));
+    }
+    std::array<pollfd, 2> watched{pollfd{xcb_get_file_descriptor(connection), POLLIN, 0},
+                                  pollfd{dock.wake_timer.fd, POLLIN, 0}};
+    for (;;) {
+        const int ready = poll(watched.data(), watched.size(), -1);
+        if (ready > 0) {
+            if ((watched[0].revents & POLLNVAL) != 0) {
+                return std::unexpected(description("the X connection's descriptor is not open"));
+            }
+            // An event that came with the deadline is served first.
+            return watched[0].revents != 0 ? DockWait::Ready : DockWait::TimedOut;
+        }
+        // A signal (SIGHUP asks for a reload) only interrupts: the timer still holds the deadline.
+        if (errno != EINTR) {
+            return std::unexpected(
+                description("waiting on the X connection: " + os_error_text(errno)));
+        }
+    }
 }
 
 } // namespace kd

@@ -4,6 +4,7 @@
 #include "dock/dock_window.hpp"
 #include "settings/error.hpp"
 
+#include <chrono>
 #include <cstdint>
 #include <expected>
 
@@ -17,5 +18,13 @@ struct DockEvent {
 
 // Never blocks: takes at most one event that is already there.
 std::expected<DockEvent, Error> next_dock_event(DockWindow& window);
+
+enum class DockWait { Ready, TimedOut };
+
+// Waits until next_dock_event has something to give or the deadline passes on the monotonic
+// clock. Signals neither end nor shorten the wait. A hang-up or error of the connection also
+// ends it as Ready, so that the next next_dock_event reports the error.
+std::expected<DockWait, Error> wait_for_dock_event(DockWindow& window,
+                                                   std::chrono::steady_clock::time_point deadline);
 
 } // namespace kd

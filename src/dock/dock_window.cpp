@@ -3,6 +3,7 @@
 #include "dock/dock_connection.hpp"
 
 #include <fcntl.h>
+#include <sys/timerfd.h>
 
 #include <array>
 #include <cerrno>
@@ -116,6 +117,11 @@ std::expected<DockWindow, Error> open_dock_window(const Settings& settings, cons
     const int fd_flags = fcntl(fd, F_GETFD);
     if (fd_flags == -1 || fcntl(fd, F_SETFD, fd_flags | FD_CLOEXEC) == -1) {
         return std::unexpected(description("cannot mark the X connection close-on-exec: " + os_error_text(errno)));
+    }
+    window.connection->wake_timer.fd = timerfd_create(CLOCK_MONOTONIC, TFD_CLOEXEC);
+    if (window.connection->wake_timer.fd < 0) {
+        return std::unexpected(
+            description("cannot create the wake-up timer: " + os_error_text(errno)));
     }
 
     const xcb_setup_t* setup = xcb_get_setup(connection);

@@ -8,7 +8,6 @@
 #include "settings/config_writer.hpp"
 
 #include <algorithm>
-#include <cerrno>
 #include <csignal>
 #include <sys/stat.h>
 
@@ -27,22 +26,6 @@ void install_hangup_handler()
     sigaction(SIGHUP, &action, nullptr);
 }
 
-void sleep_monotonic(std::chrono::milliseconds duration)
-{
-    timespec deadline{};
-    clock_gettime(CLOCK_MONOTONIC, &deadline);
-    const auto count = duration.count();
-    deadline.tv_sec += static_cast<time_t>(count / 1000);
-    deadline.tv_nsec += static_cast<long>(count % 1000) * 1000000L;
-    if (deadline.tv_nsec >= 1000000000L) {
-        deadline.tv_sec += 1;
-        deadline.tv_nsec -= 1000000000L;
-    }
-    // An absolute deadline makes the rest of the sleep after a signal come out right.
-    while (clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &deadline, nullptr) == EINTR) {
-    }
-}
-
 bool take_repaint_turn(RepaintMarks& marks, bool seconds_mode, const std::tm& local, bool force)
 {
     if (seconds_mode) {
@@ -57,9 +40,18 @@ bool take_repaint_turn(RepaintMarks& marks, bool seconds_mode, const std::tm& lo
     return true;
 }
 
-std::chrono::milliseconds pass_sleep(bool seconds_mode, int second_of_minute, int millisecond)
+std::chrono::nanoseconds pass_wait(bool seconds_mode, int second_of_minute, std::int32_t nanosecond)
 {
-    if (seconds_mode) return std::chrono::milliseconds(std::max(950 - millisecond, 10));
+    using namespace std::chrono_literals;
+    if (seconds_mode) {
+        // Just past the next boundary, so that the wall clock running a little slower than the
+        // monotonic one does not wake the loop on the old second; should it, 10 ms more.
+        constexpr auto past_boundary = 2ms;
+        constexpr auto retry = 10ms;
+        return std::max(1s - std::chrono::nanoseconds(nanosecond) + past_boundary,
+                        std::chrono::nanoseconds(retry));
+    }
+    const int millisecond = nanosecond / 1000000;
     const int to_minute = std::max(60000 - 1000 * second_of_minute - millisecond - 100, 0);
     return std::chrono::milliseconds(std::clamp(to_minute, 100, 1000));
 }
@@ -105,10 +97,17 @@ std::expected<int, Error> run_main_loop(DockWindow& window, const Font& font, Pi
     };
 
     RepaintMarks marks;
+    // Where the current wait ends; a pass woken by an event before then waits on to it. A
+    // deadline in the past makes the next pass plan a new one.
+    MonotonicTime deadline = MonotonicTime::min();
+    // Whether there may be events to take: at the start (the mapping's exposure, for one) and
+    // after a wait that an event ended. A wait that ran out has just seen the connection empty,
+    // so reading it again would be a wasted system call on every idle wake-up.
+    bool woken = true;
     for (;;) {
         bool force = false;
 
-        for (;;) {
+        while (woken) {
             const auto event = next_dock_event(window);
             if (!event) return std::unexpected(event.error());
             if (event->kind == DockEvent::Kind::NothingPending) break;
@@ -122,6 +121,8 @@ std::expected<int, Error> run_main_loop(DockWindow& window, const Font& font, Pi
                     if (settings.middle_click) {
                         run_click_command(settings.middle_click);
                     } else {
+                        // Forced, so the very pass that this click woke repaints: the user
+                        // sees the reload at once.
                         settings = reload_configuration(settings, args, env, err);
                         force = true;
                         if (!settings.quiet) err << "kestrelDial: config reloaded\n";
@@ -151,12 +152,22 @@ std::expected<int, Error> run_main_loop(DockWindow& window, const Font& font, Pi
         reap_finished_children();
 
         const Instant now = seams.clock();
+        const MonotonicTime read_at = seams.monotonic();
         const std::tm local = local_time(now);
-        if (take_repaint_turn(marks, settings.seconds, local, force)) {
+        const bool turn = take_repaint_turn(marks, settings.seconds, local, force);
+        if (turn) {
             if (auto shown = repaint(); !shown) return std::unexpected(shown.error());
         }
 
-        seams.sleep(pass_sleep(settings.seconds, local.tm_sec % 60, now.nanoseconds / 1000000));
+        // A click or an exposure does not move the next wake-up; a repaint (a new second, a
+        // reload, which may also have switched seconds on or off) plans it afresh.
+        if (turn || read_at >= deadline) {
+            deadline = read_at + pass_wait(settings.seconds, local.tm_sec % 60, now.nanoseconds);
+        }
+        const auto waited = seams.wait(window, deadline);
+        if (!waited) return std::unexpected(waited.error());
+        woken = *waited == DockWait::Ready;
+        if (!woken) deadline = MonotonicTime::min();
     }
 }
 

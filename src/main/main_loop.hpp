@@ -1,6 +1,7 @@
 #pragma once
-// The running clock: events, reloads, repaints when the shown text changes, computed sleeps.
+// The running clock: events, reloads, repaints when the shown text changes, computed waits.
 
+#include "dock/dock_event.hpp"
 #include "dock/dock_window.hpp"
 #include "face/clock.hpp"
 #include "face/font.hpp"
@@ -11,6 +12,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <cstdint>
 #include <ctime>
 #include <expected>
 #include <functional>
@@ -25,13 +27,16 @@ extern std::atomic<bool> reload_requested;
 void on_hangup(int signal_number);
 void install_hangup_handler();
 
-// Sleeps the whole duration on the monotonic clock, resuming after signals.
-void sleep_monotonic(std::chrono::milliseconds duration);
+using MonotonicTime = std::chrono::steady_clock::time_point;
 
-// The clock and the sleep behind seams, so tests can drive time.
+inline MonotonicTime monotonic_now() { return std::chrono::steady_clock::now(); }
+
+// The wall clock, the monotonic clock and the wait behind seams, so tests can drive time.
 struct LoopSeams {
     Clock clock = system_now;
-    std::function<void(std::chrono::milliseconds)> sleep = sleep_monotonic;
+    std::function<MonotonicTime()> monotonic = monotonic_now;
+    std::function<std::expected<DockWait, Error>(DockWindow&, MonotonicTime)> wait =
+        wait_for_dock_event;
 };
 
 // What the loop remembers of the last change-driven repaint; 61 lies outside 0..59, so the
@@ -45,8 +50,9 @@ struct RepaintMarks {
 // set; the marks then move to the new value.
 bool take_repaint_turn(RepaintMarks& marks, bool seconds_mode, const std::tm& local, bool force);
 
-// How long to sleep after a pass that read second_of_minute and millisecond.
-std::chrono::milliseconds pass_sleep(bool seconds_mode, int second_of_minute, int millisecond);
+// How long to wait after a pass that read second_of_minute and the sub-second nanosecond.
+std::chrono::nanoseconds pass_wait(bool seconds_mode, int second_of_minute,
+                                   std::int32_t nanosecond);
 
 // A missing config file is first written with the running settings; then defaults, the file
 // and the command line are laid anew.

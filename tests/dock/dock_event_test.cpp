@@ -1,10 +1,16 @@
 #include "dock/present.hpp"
 #include "dock_fixture.hpp"
 
+#include <atomic>
+#include <csignal>
+#include <ctime>
+
 namespace kd::test {
 namespace {
 
 using Kind = DockEvent::Kind;
+using namespace std::chrono_literals;
+using Steady = std::chrono::steady_clock;
 
 // Mapping the window exposes it once; tests that count exposures take that one first.
 void take_map_exposure(DockWindow& window)
@@ -128,17 +134,115 @@ TEST_F(DockOnXvfb, NothingPendingWhenTheQueueIsEmpty)
     ADD_FAILURE() << "the queue never ran dry";
 }
 
-TEST(DockEventAfterServerDeath, KilledServerGivesAnError)
+// Where a close request is when the wait begins.
+enum class Pending { Nothing, OnTheSocket, InLibxcbsQueue };
+
+void PrintTo(Pending pending, std::ostream* out)
+{
+    *out << (pending == Pending::Nothing       ? "nothing"
+             : pending == Pending::OnTheSocket ? "on the socket"
+                                               : "in libxcb's queue");
+}
+
+void drain_to_nothing(DockWindow& window)
+{
+    for (;;) {
+        const auto event = next_dock_event(window);
+        ASSERT_TRUE(event);
+        if (event->kind == Kind::NothingPending) return;
+    }
+}
+
+class WaitTest : public DockOnXvfb, public ::testing::WithParamInterface<Pending> {};
+
+TEST_P(WaitTest, ReadyExactlyWhenThereIsAnEventToTake)
+{
+    const Pending pending = GetParam();
+    DockWindow window = open_or_fail(display());
+    take_map_exposure(window);
+    drain_to_nothing(window);
+    XConnection wm(display());
+    if (pending != Pending::Nothing) {
+        send_client_message(wm.get(), window.face_window, XCB_ATOM_ATOM,
+                            {window.wm_delete_window, 0, 0, 0, 0});
+    }
+    // A round trip on the window's own connection reads the event (sent before the reply)
+    // into libxcb's queue and leaves the socket empty, as writing a frame can.
+    if (pending == Pending::InLibxcbsQueue) sync(dock_xcb_connection(window));
+
+    const auto deadline = Steady::now() + (pending == Pending::Nothing ? 100ms : 10s);
+    const auto waited = wait_for_dock_event(window, deadline);
+    ASSERT_TRUE(waited) << waited.error().text;
+    if (pending == Pending::Nothing) {
+        EXPECT_EQ(*waited, DockWait::TimedOut);
+        EXPECT_GE(Steady::now(), deadline);
+        return;
+    }
+    ASSERT_EQ(*waited, DockWait::Ready);
+    // Ready means taking needs no further waiting.
+    for (;;) {
+        const auto event = next_dock_event(window);
+        ASSERT_TRUE(event);
+        ASSERT_NE(event->kind, Kind::NothingPending);
+        if (event->kind == Kind::CloseRequest) break;
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Pending, WaitTest,
+                         ::testing::Values(Pending::Nothing, Pending::OnTheSocket,
+                                           Pending::InLibxcbsQueue));
+
+std::atomic<int> hangups{0};
+void count_hangup(int) { hangups.fetch_add(1); }
+
+TEST_F(DockOnXvfb, SignalsNeitherEndNorShortenTheWait)
+{
+    DockWindow window = open_or_fail(display());
+    take_map_exposure(window);
+    drain_to_nothing(window);
+
+    // SA_RESTART as the clock installs it: poll is interrupted all the same.
+    struct sigaction counting{};
+    counting.sa_handler = count_hangup;
+    sigemptyset(&counting.sa_mask);
+    counting.sa_flags = SA_RESTART;
+    struct sigaction previous{};
+    sigaction(SIGHUP, &counting, &previous);
+    sigevent every{};
+    every.sigev_notify = SIGEV_SIGNAL;
+    every.sigev_signo = SIGHUP;
+    timer_t timer{};
+    ASSERT_EQ(timer_create(CLOCK_MONOTONIC, &every, &timer), 0);
+    const itimerspec period{{0, 20000000}, {0, 20000000}};
+    hangups.store(0);
+    timer_settime(timer, 0, &period, nullptr);
+
+    const auto deadline = Steady::now() + 200ms;
+    const auto waited = wait_for_dock_event(window, deadline);
+    const auto ended = Steady::now();
+    timer_delete(timer);
+    sigaction(SIGHUP, &previous, nullptr);
+
+    ASSERT_TRUE(waited) << waited.error().text;
+    EXPECT_EQ(*waited, DockWait::TimedOut);
+    EXPECT_GE(ended, deadline);
+    EXPECT_GE(hangups.load(), 2) << "the signals did not come during the wait";
+}
+
+TEST(DockEventAfterServerDeath, KilledServerEndsTheWaitAndGivesAnError)
 {
     XvfbServer server;
     DockWindow window = open_or_fail(server.display());
     server.kill_now();
     std::optional<Error> error;
-    wait_until([&] {
+    // The hang-up ends the wait; reading then tells what happened (after the events still queued).
+    for (int wait = 0; wait < 100 && !error; ++wait) {
+        const auto waited = wait_for_dock_event(window, Steady::now() + 10s);
+        ASSERT_TRUE(waited);
+        ASSERT_EQ(*waited, DockWait::Ready);
         const auto event = next_dock_event(window);
         if (!event) error = event.error();
-        return error.has_value();
-    });
+    }
     ASSERT_TRUE(error);
     EXPECT_EQ(error->kind, Error::Kind::Description);
     EXPECT_EQ(error->text, "connection to the X server was lost");

@@ -1,6 +1,8 @@
-// The running loop against a real Xvfb, with the wall clock and the sleep driven by the test:
-// every sleep moves the fake clock forward by exactly the requested time, so a whole minute
-// runs in milliseconds and every repaint can be placed to the millisecond.
+// The running loop against a real Xvfb, with the wall clock, the monotonic clock and the wait
+// driven by the test: a wait that no event ends moves both clocks to its deadline, so a whole
+// minute runs in milliseconds and every repaint can be placed to the millisecond. A wait during
+// which the test sends the window an event waits for real until the event can be taken, and
+// then ends 1 ms of driven time after it began.
 #include "dock/dock_fixture.hpp"
 #include "face/font_fixture.hpp"
 #include "face/scoped_zone.hpp"
@@ -16,6 +18,8 @@
 namespace kd::test {
 namespace {
 
+using namespace std::chrono_literals;
+
 constexpr std::int64_t NOON = 1796731200; // 2026-12-08 12:00:00 UTC
 
 std::int64_t millis(const Instant& instant)
@@ -23,27 +27,53 @@ std::int64_t millis(const Instant& instant)
     return instant.seconds * 1000 + instant.nanoseconds / 1000000;
 }
 
-// The fake clock and sleep. Each pass of the loop reads the clock once for its change test
-// and once more when it repaints, so the passes' reads tell where the repaints were.
+// The fake clocks and wait. Each pass of the loop reads the wall clock once for its change
+// test and once more when it repaints, so the passes' reads tell where the repaints were.
 struct FakeTime {
-    Instant now;
+    Instant start;                           // the wall clock when the monotonic one reads 0
+    std::int64_t elapsed = 0;                // the monotonic clock, in nanoseconds
+    std::int64_t wall_slower_per_second = 0; // drift: nanoseconds the wall clock loses a second
     std::vector<std::vector<Instant>> passes{{}};
-    int sleeps = 0;
-    std::function<void(int)> after_sleep = [](int) {};
+
+    struct Wait {
+        std::int64_t began;    // monotonic nanoseconds
+        std::int64_t deadline; // monotonic nanoseconds
+        bool woken;
+    };
+    std::vector<Wait> waits;
+    // Runs as wait number n (from 1) begins; true when it sent the window an event.
+    std::function<bool(int)> during_wait = [](int) { return false; };
+
+    Instant now() const
+    {
+        const std::int64_t wall = start.seconds * 1000000000 + start.nanoseconds + elapsed -
+                                  elapsed / 1000000000 * wall_slower_per_second;
+        return Instant{wall / 1000000000, static_cast<std::int32_t>(wall % 1000000000)};
+    }
 
     LoopSeams seams()
     {
         return LoopSeams{
             [this] {
-                passes.back().push_back(now);
-                return now;
+                passes.back().push_back(now());
+                return now();
             },
-            [this](std::chrono::milliseconds duration) {
-                const std::int64_t total = millis(now) + duration.count();
-                now = Instant{total / 1000, static_cast<std::int32_t>(total % 1000) * 1000000};
+            [this] { return MonotonicTime{} + std::chrono::nanoseconds(elapsed); },
+            [this](DockWindow& window, MonotonicTime until) -> std::expected<DockWait, Error> {
+                const std::int64_t deadline = (until - MonotonicTime{}).count();
+                waits.push_back({elapsed, deadline, false});
                 passes.emplace_back();
-                ++sleeps;
-                after_sleep(sleeps);
+                if (during_wait(static_cast<int>(waits.size()))) {
+                    const auto ready = wait_for_dock_event(window, monotonic_now() + 5s);
+                    if (!ready) return ready;
+                    if (*ready == DockWait::Ready && elapsed + 1000000 < deadline) {
+                        elapsed += 1000000;
+                        waits.back().woken = true;
+                        return DockWait::Ready;
+                    }
+                }
+                elapsed = std::max(elapsed, deadline);
+                return DockWait::TimedOut;
             }};
     }
 
@@ -76,21 +106,25 @@ protected:
         sync(other->get());
     }
 
-    // Closes the window at the given sleep (and at every later one, should the loop still run).
-    void close_after(int sleep_count)
+    // Closes the window during the given wait.
+    void close_during(int wait_number)
     {
-        time.after_sleep = [this, sleep_count](int sleeps) {
-            if (sleeps >= sleep_count) close_window_from_outside();
+        time.during_wait = [this, wait_number](int waits) {
+            if (waits < wait_number) return false;
+            close_window_from_outside();
+            return true;
         };
     }
 
-    // A hangup during the first sleep, then a close request two passes later.
+    // A hangup during the first wait, then a close request during the third.
     void reload_once_then_close()
     {
-        time.now = Instant{NOON, 0};
-        time.after_sleep = [this](int sleeps) {
-            if (sleeps == 1) reload_requested.store(true);
-            if (sleeps >= 3) close_window_from_outside();
+        time.start = Instant{NOON, 0};
+        time.during_wait = [this](int waits) {
+            if (waits == 1) reload_requested.store(true);
+            if (waits < 3) return false;
+            close_window_from_outside();
+            return true;
         };
     }
 
@@ -110,28 +144,53 @@ protected:
     std::ostringstream err;
 };
 
-TEST_F(MainLoop, SecondsModePaintsEverySecondOnceAndSoonAfterItsBoundary)
+struct SecondsCase {
+    std::int64_t wall_slower_per_second; // nanoseconds
+    int latest_ms;                       // after its boundary, by the wall clock
+    std::size_t waits_per_second;
+};
+
+void PrintTo(const SecondsCase& c, std::ostream* out)
 {
-    time.now = Instant{NOON, 300000000};
-    close_after(200);
+    *out << "wall clock " << c.wall_slower_per_second / 1000 << " us/s slower";
+}
+
+class SecondsMode : public MainLoop, public ::testing::WithParamInterface<SecondsCase> {};
+
+TEST_P(SecondsMode, PaintsEverySecondOnceSoonAfterItsBoundary)
+{
+    const SecondsCase& c = GetParam();
+    time.start = Instant{NOON, 300000000};
+    time.wall_slower_per_second = c.wall_slower_per_second;
+    close_during(200);
     Settings settings;
     settings.seconds = true;
     ASSERT_EQ(run(settings).value_or(-1), 0);
 
     const auto painted = time.repaints();
-    ASSERT_GE(painted.size(), 10u);
+    ASSERT_GE(painted.size(), 60u);
     EXPECT_EQ(millis(painted.front()), NOON * 1000 + 300); // the first pass paints at once
     for (std::size_t i = 1; i < painted.size(); ++i) {
         EXPECT_EQ(painted[i].seconds, painted[i - 1].seconds + 1) << "repaint " << i;
-        EXPECT_LE(painted[i].nanoseconds, 10000000) << "repaint " << i << " came late";
+        EXPECT_LE(painted[i].nanoseconds, c.latest_ms * 1000000) << "repaint " << i << " came late";
     }
+    EXPECT_LE(time.waits.size(), c.waits_per_second * painted.size());
 }
+
+INSTANTIATE_TEST_SUITE_P(Drift, SecondsMode,
+                         ::testing::Values(SecondsCase{0, 3, 1},
+                                           // as fast as NTP slews: still inside the margin
+                                           SecondsCase{500000, 3, 1},
+                                           // far outside it: one retry 10 ms later each second
+                                           SecondsCase{5000000, 10, 2}));
 
 TEST_F(MainLoop, MinuteModeStartedAtHalfPastPaintsAgainOnlyAfterTheMinuteTurns)
 {
-    time.now = Instant{NOON + 30, 0};
-    time.after_sleep = [this](int) {
-        if (time.now.seconds >= NOON + 75) close_window_from_outside();
+    time.start = Instant{NOON + 30, 0};
+    time.during_wait = [this](int) {
+        if (time.now().seconds < NOON + 75) return false;
+        close_window_from_outside();
+        return true;
     };
     ASSERT_EQ(run(Settings{}).value_or(-1), 0);
 
@@ -141,13 +200,42 @@ TEST_F(MainLoop, MinuteModeStartedAtHalfPastPaintsAgainOnlyAfterTheMinuteTurns)
     EXPECT_GE(millis(painted[1]), (NOON + 60) * 1000);
     EXPECT_LE(millis(painted[1]), (NOON + 60) * 1000 + 100);
     // Idle: about one wake-up a second.
-    EXPECT_LE(time.sleeps, 60);
+    EXPECT_LE(time.waits.size(), 60u);
+}
+
+TEST_F(MainLoop, AClickDuringTheWaitRunsItsCommandAtOnceAndTheWaitKeepsItsDeadline)
+{
+    const std::string marker = config_home.file("left-ran");
+    Settings settings;
+    settings.left_click = "touch '" + marker + "'";
+    time.start = Instant{NOON, 300000000};
+    bool ran_before_the_next_wait = false;
+    time.during_wait = [&](int waits) {
+        if (waits == 1) {
+            fake_click(other->get(), 48, 48, 1);
+            return true;
+        }
+        ran_before_the_next_wait = wait_until([&] { return access(marker.c_str(), F_OK) == 0; });
+        close_window_from_outside();
+        return true;
+    };
+    ASSERT_EQ(run(settings).value_or(-1), 0);
+
+    ASSERT_EQ(time.waits.size(), 2u);
+    EXPECT_TRUE(time.waits[0].woken);
+    EXPECT_TRUE(ran_before_the_next_wait);
+    // The click came 1 ms into a wait of a second and the loop then waited on to the same
+    // deadline, without a repaint of its own.
+    EXPECT_EQ(time.waits[0].deadline, 1000000000);
+    EXPECT_EQ(time.waits[1].began, 1000000);
+    EXPECT_EQ(time.waits[1].deadline, time.waits[0].deadline);
+    EXPECT_EQ(time.repaints().size(), 1u);
 }
 
 TEST_F(MainLoop, CloseRequestSaysExitingUnlessQuiet)
 {
-    time.now = Instant{NOON, 0};
-    close_after(1);
+    time.start = Instant{NOON, 0};
+    close_during(1);
     ASSERT_EQ(run(Settings{}).value_or(-1), 0);
     EXPECT_EQ(err.str(), "kestrelDial: exiting\n");
 
@@ -160,9 +248,11 @@ TEST_F(MainLoop, CloseRequestSaysExitingUnlessQuiet)
 
 TEST_F(MainLoop, WindowDestroyedByAnotherClientEndsSilently)
 {
-    time.now = Instant{NOON, 0};
-    time.after_sleep = [this](int sleeps) {
-        if (sleeps == 2) destroy_window(other->get(), window->face_window);
+    time.start = Instant{NOON, 0};
+    time.during_wait = [this](int waits) {
+        if (waits != 2) return false;
+        destroy_window(other->get(), window->face_window);
+        return true;
     };
     ASSERT_EQ(run(Settings{}).value_or(-1), 0);
     EXPECT_EQ(err.str(), "");
@@ -171,14 +261,16 @@ TEST_F(MainLoop, WindowDestroyedByAnotherClientEndsSilently)
 TEST_F(MainLoop, HangupReloadsOnceAndForcesARepaintInTheSamePass)
 {
     install_hangup_handler();
-    time.now = Instant{NOON + 10, 0};
-    time.after_sleep = [this](int sleeps) {
-        // Several signals during one sleep make one reload.
-        if (sleeps == 3) {
+    time.start = Instant{NOON + 10, 0};
+    time.during_wait = [this](int waits) {
+        // Several signals during one wait make one reload, when the wait has run out.
+        if (waits == 3) {
             std::raise(SIGHUP);
             std::raise(SIGHUP);
         }
-        if (sleeps >= 6) close_window_from_outside();
+        if (waits < 6) return false;
+        close_window_from_outside();
+        return true;
     };
     ASSERT_EQ(run(Settings{}).value_or(-1), 0);
 
@@ -225,39 +317,52 @@ TEST_F(MainLoop, QuietInTheReloadedFileSilencesThatVeryReload)
     EXPECT_EQ(err.str(), ""); // neither the reload line nor "exiting"
 }
 
-TEST_F(MainLoop, ExposeSeriesRepaintsOnceAfterItsLastEvent)
+TEST_F(MainLoop, ExposeSeriesDuringTheWaitRepaintsOnceAtOnce)
 {
-    time.now = Instant{NOON + 5, 0};
-    time.after_sleep = [this](int sleeps) {
-        if (sleeps == 2) {
+    time.start = Instant{NOON + 5, 0};
+    time.during_wait = [this](int waits) {
+        if (waits == 2) {
             for (std::uint16_t count : {2, 1, 0})
                 send_expose(other->get(), window->face_window, 96, 96, count);
             sync(other->get());
+            return true;
         }
-        if (sleeps >= 4) close_window_from_outside();
+        if (waits < 4) return false;
+        close_window_from_outside();
+        return true;
     };
     ASSERT_EQ(run(Settings{}).value_or(-1), 0);
-    // That pass reads the clock for the exposure's paint and for its change test, nothing more.
-    ASSERT_GE(time.passes.size(), 3u);
+    // The pass that the exposure woke reads the clock for its paint and for its change test,
+    // nothing more, and waits on to the deadline it had.
+    ASSERT_GE(time.waits.size(), 3u);
+    EXPECT_TRUE(time.waits[1].woken);
     EXPECT_EQ(time.passes[2].size(), 2u);
+    EXPECT_EQ(time.waits[2].deadline, time.waits[1].deadline);
     EXPECT_EQ(time.repaints().size(), 2u); // first pass + the exposure
 }
 
-TEST_F(MainLoop, MiddleClickReloadsWithoutACommandAndRunsItWithOne)
+TEST_F(MainLoop, MiddleClickReloadsAndRepaintsAtOnceWithoutACommandAndRunsItWithOne)
 {
     write_file(config_home.path + "/kestrelDial/config", "# nothing set\n");
-    time.now = Instant{NOON, 0};
-    time.after_sleep = [this](int sleeps) {
-        if (sleeps == 1) fake_click(other->get(), 48, 48, 2);
-        if (sleeps >= 3) close_window_from_outside();
+    time.start = Instant{NOON, 0};
+    time.during_wait = [this](int waits) {
+        if (waits == 1) fake_click(other->get(), 48, 48, 2);
+        if (waits == 2) return false;
+        if (waits >= 3) close_window_from_outside();
+        return true;
     };
     ASSERT_EQ(run(Settings{}).value_or(-1), 0);
     EXPECT_EQ(err.str(), "kestrelDial: config reloaded\nkestrelDial: exiting\n");
+    // The woken pass repainted, and planned its wait afresh from there.
+    ASSERT_GE(time.waits.size(), 2u);
+    EXPECT_TRUE(time.waits[0].woken);
+    EXPECT_EQ(time.passes[1].size(), 2u);
+    EXPECT_EQ(time.waits[1].deadline, time.waits[1].began + 1000000000);
 
     const std::string marker = config_home.file("middle-ran");
     Settings with_command;
     with_command.middle_click = "touch '" + marker + "'";
-    time.sleeps = 0;
+    time.waits.clear();
     std::ostringstream().swap(err);
     ASSERT_EQ(run(with_command).value_or(-1), 0);
     EXPECT_EQ(err.str(), "kestrelDial: exiting\n");
@@ -268,9 +373,11 @@ TEST_F(MainLoop, LostServerEndsTheLoopWithAnError)
 {
     XvfbServer own_server;
     auto own_window = open_or_fail(own_server.display());
-    time.now = Instant{NOON, 0};
-    time.after_sleep = [&](int sleeps) {
-        if (sleeps == 2) own_server.kill_now();
+    time.start = Instant{NOON, 0};
+    time.during_wait = [&](int waits) {
+        if (waits != 2) return false;
+        own_server.kill_now();
+        return true;
     };
     const auto ended = run_main_loop(own_window, test_font(), buffer, Settings{}, {"kestrelDial"},
                                      env, err, time.seams());

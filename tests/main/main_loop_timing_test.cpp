@@ -1,4 +1,4 @@
-// The loop's timing rules, without a display: when a pass repaints and how long it sleeps.
+// The loop's timing rules, without a display: when a pass repaints and how long it waits.
 #include "main/main_loop.hpp"
 
 #include <gtest/gtest.h>
@@ -8,37 +8,42 @@
 namespace kd {
 namespace {
 
-struct SleepCase {
+struct WaitCase {
     bool seconds_mode;
     int second;
-    int millisecond;
-    int expected;
+    int microsecond;
+    int expected_microseconds;
 };
 
-void PrintTo(const SleepCase& c, std::ostream* out)
+void PrintTo(const WaitCase& c, std::ostream* out)
 {
-    *out << (c.seconds_mode ? "seconds " : "minutes ") << c.second << "s+" << c.millisecond << "ms";
+    *out << (c.seconds_mode ? "seconds " : "minutes ") << c.second << "s+" << c.microsecond << "us";
 }
 
-class PassSleep : public ::testing::TestWithParam<SleepCase> {};
+class PassWait : public ::testing::TestWithParam<WaitCase> {};
 
-TEST_P(PassSleep, WakesBeforeTheNextBoundary)
+TEST_P(PassWait, WakesJustAfterTheNextBoundary)
 {
     const auto& c = GetParam();
-    EXPECT_EQ(pass_sleep(c.seconds_mode, c.second, c.millisecond).count(), c.expected);
+    const auto wait = pass_wait(c.seconds_mode, c.second, c.microsecond * 1000);
+    EXPECT_EQ(std::chrono::duration_cast<std::chrono::microseconds>(wait).count(),
+              c.expected_microseconds);
 }
 
 INSTANTIATE_TEST_SUITE_P(
-    Table, PassSleep,
+    Table, PassWait,
     ::testing::Values(
-        // With seconds: 50 ms before the boundary, then every 10 ms.
-        SleepCase{true, 0, 0, 950}, SleepCase{true, 12, 940, 10}, SleepCase{true, 12, 941, 10},
-        SleepCase{true, 59, 999, 10}, SleepCase{true, 30, 500, 450},
+        // With seconds: 2 ms past the next boundary, to the nanosecond; 10 ms when that is nearer.
+        WaitCase{true, 0, 0, 1002000}, WaitCase{true, 30, 500000, 502000},
+        WaitCase{true, 30, 500999, 501001}, WaitCase{true, 12, 990000, 12000},
+        WaitCase{true, 12, 992000, 10000}, WaitCase{true, 12, 995000, 10000},
+        WaitCase{true, 59, 999999, 10000},
         // Without: a second at a time, 100 ms steps in the minute's last second.
-        SleepCase{false, 0, 0, 1000}, SleepCase{false, 30, 0, 1000},
-        SleepCase{false, 58, 850, 1000}, SleepCase{false, 58, 950, 950},
-        SleepCase{false, 59, 0, 900}, SleepCase{false, 59, 850, 100},
-        SleepCase{false, 59, 899, 100}, SleepCase{false, 59, 999, 100}));
+        WaitCase{false, 0, 0, 1000000}, WaitCase{false, 30, 0, 1000000},
+        WaitCase{false, 58, 850000, 1000000}, WaitCase{false, 58, 950000, 950000},
+        WaitCase{false, 58, 950999, 950000}, WaitCase{false, 59, 0, 900000},
+        WaitCase{false, 59, 850000, 100000}, WaitCase{false, 59, 899000, 100000},
+        WaitCase{false, 59, 999000, 100000}));
 
 std::tm at(int minute, int second)
 {

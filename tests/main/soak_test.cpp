@@ -1,8 +1,8 @@
 // The clock left running for a while (SOAK_SECONDS, 20 by default; a nightly run sets more):
 // every second painted exactly once, and memory that stays flat while it repaints and reloads.
 //
-// The seconds are checked in process, on the real clock and the real sleep, with a seam that
-// only records: each pass of the loop reads the clock once for its change test and once more
+// The seconds are checked in process, on the real clocks and the real wait, with seams that
+// only record: each pass of the loop reads the clock once for its change test and once more
 // when it repaints, so the reads tell exactly which second each pass saw and which it painted.
 // That judges the loop by what it saw, never by how punctually the system woke it.
 #include "dock/dock_fixture.hpp"
@@ -36,33 +36,38 @@ std::chrono::seconds soak_length()
 int millisecond_of(const Instant& instant) { return instant.nanoseconds / 1000000; }
 
 // What the loop did in one pass: the second its change test saw, the second it painted (if it
-// repainted), and the sleep it asked for afterwards.
+// repainted), and how long after its clock reading the wait that followed was to end.
 struct Pass {
     Instant seen;
     std::optional<Instant> painted;
-    std::optional<std::chrono::milliseconds> sleep;
+    std::optional<std::chrono::nanoseconds> wait;
 };
 
-// The real clock and the real sleep, recording every read and every requested sleep.
+// The real clocks and the real wait, recording every read and every planned wait.
 struct RecordingTime {
     std::vector<std::vector<Instant>> reads{{}};
-    std::vector<std::chrono::milliseconds> sleeps;
-    std::function<void()> after_sleep = [] {};
+    std::vector<MonotonicTime> read_at;
+    std::vector<std::chrono::nanoseconds> waits;
+    std::function<void()> after_wait = [] {};
 
     LoopSeams seams()
     {
-        return LoopSeams{
-            [this] {
-                const Instant now = system_now();
-                reads.back().push_back(now);
-                return now;
-            },
-            [this](std::chrono::milliseconds duration) {
-                sleeps.push_back(duration);
-                sleep_monotonic(duration);
-                reads.emplace_back();
-                after_sleep();
-            }};
+        return LoopSeams{[this] {
+                             const Instant now = system_now();
+                             reads.back().push_back(now);
+                             return now;
+                         },
+                         [this] {
+                             read_at.push_back(monotonic_now());
+                             return read_at.back();
+                         },
+                         [this](DockWindow& window, MonotonicTime deadline) {
+                             waits.push_back(deadline - read_at.back());
+                             const auto waited = wait_for_dock_event(window, deadline);
+                             reads.emplace_back();
+                             after_wait();
+                             return waited;
+                         }};
     }
 
     // The passes that read the clock; a pass with more than two reads painted for an exposure
@@ -75,7 +80,7 @@ struct RecordingTime {
             EXPECT_LE(reads[i].size(), 2u) << "pass " << i << " repainted more than once";
             Pass pass{reads[i][0], std::nullopt, std::nullopt};
             if (reads[i].size() >= 2) pass.painted = reads[i][1];
-            if (i < sleeps.size()) pass.sleep = sleeps[i];
+            if (i < waits.size()) pass.wait = waits[i];
             found.push_back(pass);
         }
         return found;
@@ -97,7 +102,7 @@ TEST_F(Soak, EverySecondTheLoopSeesIsPaintedExactlyOnce)
     const auto length = soak_length();
     const auto started = Steady::now();
     RecordingTime time;
-    time.after_sleep = [&] {
+    time.after_wait = [&] {
         if (Steady::now() - started < length) return;
         send_client_message(other.get(), window.face_window, intern_atom(other.get(), "WM_PROTOCOLS"),
                             {window.wm_delete_window, 0, 0, 0, 0});
@@ -135,13 +140,15 @@ TEST_F(Soak, EverySecondTheLoopSeesIsPaintedExactlyOnce)
         }
     }
 
-    // The loop never plans to sleep past the next second by more than its 10 ms step, so a
+    // The loop never plans to wait past the next second by more than its 10 ms step, so a
     // second that no pass saw can only come from the system waking it late.
     for (std::size_t i = 0; i < passes.size(); ++i) {
-        if (!passes[i].sleep) continue;
-        EXPECT_LE(millisecond_of(passes[i].seen) + passes[i].sleep->count(), 1010)
-            << "pass " << i << " at ." << millisecond_of(passes[i].seen) << " s slept " << passes[i].sleep->count()
-            << " ms";
+        if (!passes[i].wait) continue;
+        const auto planned_ms =
+            std::chrono::duration_cast<std::chrono::milliseconds>(*passes[i].wait).count();
+        EXPECT_LE(passes[i].seen.nanoseconds + passes[i].wait->count(), 1010000000)
+            << "pass " << i << " at ." << millisecond_of(passes[i].seen) << " s planned to wait "
+            << planned_ms << " ms";
     }
 
     const auto span = last_painted - first_painted + 1;
