@@ -62,14 +62,14 @@ void draw_bevel(PixelBuffer& buffer, const BevelStyle& style)
     const auto height = static_cast<std::int32_t>(buffer.height);
     for (std::int32_t j = 0; j < 4; ++j) {
         const float q = static_cast<float>(j) / 3.0f;
-        const Rgb dark = ring_color(style.top_left_base, style.top_left_step, q);
-        const Rgb light = ring_color(style.bottom_right_base, style.bottom_right_step, q);
-        for (std::int32_t x = j; x <= width - 1 - j; ++x) put_pixel(buffer, x, j, dark, 1.0f);
-        for (std::int32_t y = j; y <= height - 1 - j; ++y) put_pixel(buffer, j, y, dark, 1.0f);
-        for (std::int32_t x = j; x <= width - 1 - j; ++x)
-            put_pixel(buffer, x, height - 1 - j, light, 1.0f);
-        for (std::int32_t y = j; y <= height - 1 - j; ++y)
-            put_pixel(buffer, width - 1 - j, y, light, 1.0f);
+        // Each ring has one colour per side: converted once, not per pixel.
+        const StoredPixel dark = stored_pixel(buffer, ring_color(style.top_left_base, style.top_left_step, q), 1.0f);
+        const StoredPixel light =
+            stored_pixel(buffer, ring_color(style.bottom_right_base, style.bottom_right_step, q), 1.0f);
+        for (std::int32_t x = j; x <= width - 1 - j; ++x) put_stored_pixel(buffer, x, j, dark);
+        for (std::int32_t y = j; y <= height - 1 - j; ++y) put_stored_pixel(buffer, j, y, dark);
+        for (std::int32_t x = j; x <= width - 1 - j; ++x) put_stored_pixel(buffer, x, height - 1 - j, light);
+        for (std::int32_t y = j; y <= height - 1 - j; ++y) put_stored_pixel(buffer, width - 1 - j, y, light);
     }
 }
 
@@ -78,7 +78,8 @@ void draw_separator(PixelBuffer& buffer, float unit, float row, Rgb color)
     const std::int32_t inset = pixel_index(8.0f * unit);
     const std::int32_t last = static_cast<std::int32_t>(buffer.width) - 1 - inset;
     const std::int32_t y = pixel_index(row);
-    for (std::int32_t x = inset; x <= last; ++x) put_pixel(buffer, x, y, color, 1.0f);
+    const StoredPixel pixel = stored_pixel(buffer, color, 1.0f);
+    for (std::int32_t x = inset; x <= last; ++x) put_stored_pixel(buffer, x, y, pixel);
 }
 
 // The y that centres the ink [top, bottom] of a layout within the band [band_top, band_bottom].

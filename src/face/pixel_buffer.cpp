@@ -43,29 +43,18 @@ std::uint8_t scaled_component(std::uint8_t component, float intensity)
 
 } // namespace
 
-void put_pixel(PixelBuffer& buffer, std::int32_t x, std::int32_t y, Rgb color, float intensity)
+StoredPixel stored_pixel(const PixelBuffer& buffer, Rgb color, float intensity)
 {
-    if (x < 0 || y < 0) return;
-    const auto column = static_cast<std::uint32_t>(x);
-    const auto row = static_cast<std::uint32_t>(y);
-    if (column >= buffer.width || row >= buffer.height) return;
-
     const std::uint8_t red = scaled_component(color.red, intensity);
     const std::uint8_t green = scaled_component(color.green, intensity);
     const std::uint8_t blue = scaled_component(color.blue, intensity);
-    std::uint8_t* pixel =
-        buffer.bytes.data() + (static_cast<std::size_t>(row) * buffer.width + column) * 4;
-    if (buffer.lsb_first) {
-        pixel[0] = blue;
-        pixel[1] = green;
-        pixel[2] = red;
-        pixel[3] = 0;
-    } else {
-        pixel[0] = 0;
-        pixel[1] = red;
-        pixel[2] = green;
-        pixel[3] = blue;
-    }
+    if (buffer.lsb_first) return StoredPixel{blue, green, red, 0};
+    return StoredPixel{0, red, green, blue};
+}
+
+void put_pixel(PixelBuffer& buffer, std::int32_t x, std::int32_t y, Rgb color, float intensity)
+{
+    put_stored_pixel(buffer, x, y, stored_pixel(buffer, color, intensity));
 }
 
 Rgb pixel_at(const PixelBuffer& buffer, std::uint32_t x, std::uint32_t y)

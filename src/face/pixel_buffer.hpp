@@ -3,7 +3,9 @@
 
 #include "settings/settings.hpp"
 
+#include <array>
 #include <cstdint>
+#include <cstring>
 #include <vector>
 
 namespace kd {
@@ -24,6 +26,27 @@ void clear_pixels(PixelBuffer& buffer);
 
 // Overwrites one pixel with colour x intensity; outside the buffer nothing happens.
 void put_pixel(PixelBuffer& buffer, std::int32_t x, std::int32_t y, Rgb color, float intensity);
+
+// One pixel's four bytes as the buffer stores them: colour x intensity in its byte order.
+using StoredPixel = std::array<std::uint8_t, 4>;
+StoredPixel stored_pixel(const PixelBuffer& buffer, Rgb color, float intensity);
+
+// Overwrites the pixel at (column, row), which the caller has checked lies inside the buffer.
+inline void store_pixel(PixelBuffer& buffer, std::uint32_t column, std::uint32_t row, const StoredPixel& pixel)
+{
+    std::memcpy(buffer.bytes.data() + (static_cast<std::size_t>(row) * buffer.width + column) * 4, pixel.data(),
+                pixel.size());
+}
+
+// Overwrites one pixel with a converted value; outside the buffer nothing happens.
+inline void put_stored_pixel(PixelBuffer& buffer, std::int32_t x, std::int32_t y, const StoredPixel& pixel)
+{
+    if (x < 0 || y < 0) return;
+    const auto column = static_cast<std::uint32_t>(x);
+    const auto row = static_cast<std::uint32_t>(y);
+    if (column >= buffer.width || row >= buffer.height) return;
+    store_pixel(buffer, column, row, pixel);
+}
 
 // A float position turned into a pixel index: truncated toward zero, saturating at the
 // 32-bit limits, NaN giving 0.

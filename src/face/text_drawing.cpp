@@ -3,6 +3,8 @@
 #include "face/font_data.hpp"
 
 #include <algorithm>
+#include <array>
+#include <bitset>
 #include <cmath>
 
 namespace kd {
@@ -184,6 +186,10 @@ void draw_text(PixelBuffer& buffer, const Font& font, std::string_view text, flo
     FontData& data = *font.data;
     lay_out(data, text, size, LayoutBox{x, y, max_width, true, align});
     const FT_Face face = data.face.get();
+    // Glyph edges repeat the same few coverage values over and over: each one's pixel is
+    // worked out once per call, not once per pixel.
+    std::array<StoredPixel, 256> shades{};
+    std::bitset<256> shaded;
     for (const PlacedGlyph& glyph : data.placed) {
         if (FT_Load_Glyph(face, glyph.glyph, GLYPH_LOAD_FLAGS) != 0) continue;
         const FT_GlyphSlot slot = face->glyph;
@@ -207,9 +213,12 @@ void draw_text(PixelBuffer& buffer, const Font& font, std::string_view text, flo
                 if (coverage == 0) continue;
                 const std::int64_t pixel_x = static_cast<std::int64_t>(left) + c;
                 if (pixel_x < 0 || pixel_x >= buffer.width) continue;
-                put_pixel(buffer, static_cast<std::int32_t>(pixel_x),
-                          static_cast<std::int32_t>(pixel_y), color,
-                          static_cast<float>(coverage) / 255.0f);
+                if (!shaded[coverage]) {
+                    shades[coverage] = stored_pixel(buffer, color, static_cast<float>(coverage) / 255.0f);
+                    shaded.set(coverage);
+                }
+                store_pixel(buffer, static_cast<std::uint32_t>(pixel_x), static_cast<std::uint32_t>(pixel_y),
+                            shades[coverage]);
             }
         }
     }
