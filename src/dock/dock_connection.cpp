@@ -40,18 +40,16 @@ OpenedConnection connect_display(const char* display_name)
     OpenedConnection opened;
     // Without a standard error there is nothing to keep from it.
     const bool has_stderr = fcntl(STDERR_FILENO, F_GETFD) != -1;
-    const int capture = has_stderr ? memfd_create("kestrelDial-x-setup", MFD_CLOEXEC) : -1;
-    const int saved = capture != -1 ? fcntl(STDERR_FILENO, F_DUPFD_CLOEXEC, 3) : -1;
-    const bool redirected = saved != -1 && dup2(capture, STDERR_FILENO) != -1;
+    const Descriptor capture(has_stderr ? memfd_create("kestrelDial-x-setup", MFD_CLOEXEC) : -1);
+    const Descriptor saved(capture.fd != -1 ? fcntl(STDERR_FILENO, F_DUPFD_CLOEXEC, 3) : -1);
+    const bool redirected = saved.fd != -1 && dup2(capture.fd, STDERR_FILENO) != -1;
 
     opened.xcb.reset(xcb_connect(display_name, &opened.screen));
 
-    if (redirected) dup2(saved, STDERR_FILENO);
-    if (saved != -1) close(saved);
-    if (capture == -1) return opened;
+    if (!redirected) return opened;
+    dup2(saved.fd, STDERR_FILENO);
     std::array<char, MAX_REASON> said{};
-    const ssize_t length = redirected ? pread(capture, said.data(), said.size(), 0) : 0;
-    close(capture);
+    const ssize_t length = pread(capture.fd, said.data(), said.size(), 0);
     if (length <= 0) return opened;
     const std::string text(said.data(), static_cast<std::size_t>(length));
     if (xcb_connection_has_error(opened.xcb.get()) == 0) {

@@ -3,6 +3,7 @@
 // talk on the window's own connection). Nothing outside src/dock and the tests includes this.
 
 #include "dock/dock_window.hpp"
+#include "settings/descriptor.hpp"
 #include "settings/error.hpp"
 
 #include <xcb/xcb.h>
@@ -11,7 +12,6 @@
 #include <memory>
 #include <optional>
 #include <string>
-#include <unistd.h>
 
 namespace kd {
 
@@ -26,24 +26,12 @@ struct XcbFree {
 template <typename T>
 using XcbPtr = std::unique_ptr<T, XcbFree>;
 
-// A descriptor owned for the life of the connection.
-struct OwnedDescriptor {
-    int fd = -1;
-    OwnedDescriptor() = default;
-    OwnedDescriptor(const OwnedDescriptor&) = delete;
-    OwnedDescriptor& operator=(const OwnedDescriptor&) = delete;
-    ~OwnedDescriptor()
-    {
-        if (fd >= 0) ::close(fd);
-    }
-};
-
 struct DockConnection {
     std::unique_ptr<xcb_connection_t, XcbDisconnect> xcb;
     // A monotonic timerfd that ends wait_for_dock_event at its deadline. poll's own time-out
     // gets a slack of a thousandth of its length from the kernel: a wait of a second would
     // wake up to a millisecond late.
-    OwnedDescriptor wake_timer;
+    Descriptor wake_timer;
     // An event that wait_for_dock_event took off libxcb's queue to learn that there was one;
     // next_dock_event hands it out first.
     XcbPtr<xcb_generic_event_t> held;

@@ -1,6 +1,7 @@
 #include "face/font.hpp"
 
 #include "face/font_data.hpp"
+#include "settings/descriptor.hpp"
 #include "settings/value_syntax.hpp"
 
 #include <fcntl.h>
@@ -21,30 +22,6 @@ extern char** environ;
 namespace kd {
 
 namespace {
-
-// Closes on every path out.
-struct Descriptor {
-    int fd = -1;
-    explicit Descriptor(int value = -1) : fd(value) {}
-    Descriptor(const Descriptor&) = delete;
-    Descriptor& operator=(const Descriptor&) = delete;
-    Descriptor(Descriptor&& other) noexcept : fd(other.fd) { other.fd = -1; }
-    Descriptor& operator=(Descriptor&& other) noexcept
-    {
-        if (this != &other) {
-            reset();
-            fd = other.fd;
-            other.fd = -1;
-        }
-        return *this;
-    }
-    ~Descriptor() { reset(); }
-    void reset()
-    {
-        if (fd >= 0) ::close(fd);
-        fd = -1;
-    }
-};
 
 std::string too_large_text(std::uint64_t size)
 {

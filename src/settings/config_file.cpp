@@ -1,4 +1,5 @@
 #include "settings/config_file.hpp"
+#include "settings/descriptor.hpp"
 
 #include "settings/utf8.hpp"
 #include "settings/value_syntax.hpp"
@@ -19,18 +20,6 @@ std::string join_path(const std::string& base, std::string_view tail)
     if (base.ends_with('/')) return base + std::string(tail);
     return base + "/" + std::string(tail);
 }
-
-// Closes the descriptor when the read is over, whatever way it ends.
-struct FileDescriptor {
-    int fd = -1;
-    explicit FileDescriptor(int descriptor) : fd(descriptor) {}
-    FileDescriptor(const FileDescriptor&) = delete;
-    FileDescriptor& operator=(const FileDescriptor&) = delete;
-    ~FileDescriptor()
-    {
-        if (fd >= 0) ::close(fd);
-    }
-};
 
 bool is_boolean_true(std::string_view value) { return value == "true"; }
 
@@ -103,7 +92,7 @@ std::optional<std::string> read_config_text(const std::string& path)
 {
     // O_NONBLOCK keeps a FIFO without a writer from stalling the open; anything that is
     // not a regular file is refused before a single byte is read.
-    const FileDescriptor file(::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY));
+    const Descriptor file(::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY));
     if (file.fd < 0) return std::nullopt;
     struct stat status {};
     if (::fstat(file.fd, &status) != 0 || !S_ISREG(status.st_mode)) return std::nullopt;
