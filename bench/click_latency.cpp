@@ -9,6 +9,7 @@
 // since a clock that serves events only when it wakes answers fast or slow depending on where in
 // its sleep the press falls. Prints one line per press, then the median and the maximum.
 #include "bench_x.hpp"
+#include "settings/descriptor.hpp"
 
 #include <xcb/xcb.h>
 #include <xcb/xtest.h>
@@ -36,17 +37,6 @@ constexpr auto COMMAND_DEADLINE = 5s;
 using kd::bench::Disconnect;
 using kd::bench::find_named_window;
 using kd::bench::Reply;
-
-struct Fd {
-    int fd = -1;
-    explicit Fd(int value) : fd(value) {}
-    Fd(const Fd&) = delete;
-    Fd& operator=(const Fd&) = delete;
-    ~Fd()
-    {
-        if (fd >= 0) close(fd);
-    }
-};
 
 // A round trip: the server has handled every request sent before. XTEST input still queued
 // when the connection closes can be lost, leaving a button held down for good.
@@ -119,7 +109,7 @@ int main(int argc, char** argv)
         return 2;
     }
     // Opened for writing too, so that the FIFO never reports a hang-up between two commands.
-    const Fd fifo(open(argv[2], O_RDWR | O_NONBLOCK | O_CLOEXEC));
+    const kd::Descriptor fifo(open(argv[2], O_RDWR | O_NONBLOCK | O_CLOEXEC));
     if (fifo.fd < 0) {
         std::perror("click_latency: open FIFO");
         return 1;
