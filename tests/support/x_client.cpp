@@ -99,7 +99,7 @@ std::optional<WindowAttributes> get_window_attributes(xcb_connection_t* connecti
     const auto reply = reply_of<xcb_get_window_attributes_reply_t>(
         connection, xcb_get_window_attributes(connection, window), xcb_get_window_attributes_reply);
     if (!reply) return std::nullopt;
-    return WindowAttributes{reply->_class, reply->override_redirect != 0, reply->map_state};
+    return WindowAttributes{reply->_class, reply->override_redirect != 0, reply->map_state, reply->all_event_masks};
 }
 
 std::optional<Tree> query_tree(xcb_connection_t* connection, xcb_window_t window)

@@ -64,6 +64,7 @@ struct WindowAttributes {
     std::uint16_t window_class = 0;
     bool override_redirect = false;
     std::uint8_t map_state = 0;
+    std::uint32_t all_event_masks = 0; // what every client together selects on the window
 };
 std::optional<WindowAttributes> get_window_attributes(xcb_connection_t* connection, xcb_window_t window);
 

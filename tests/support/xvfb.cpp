@@ -11,9 +11,7 @@
 
 #include <cerrno>
 #include <chrono>
-#include <cstdlib>
 #include <cstring>
-#include <memory>
 #include <random>
 #include <stdexcept>
 #include <string_view>
@@ -29,11 +27,6 @@ using Clock = std::chrono::steady_clock;
 
 constexpr auto START_DEADLINE = std::chrono::seconds(20);
 constexpr std::chrono::milliseconds STOP_GRACE{3000};
-
-struct FreeReply {
-    void operator()(void* reply) const { std::free(reply); }
-};
-template <typename T> using XcbReply = std::unique_ptr<T, FreeReply>;
 
 std::string errno_text(const char* what) { return std::string(what) + ": " + std::strerror(errno); }
 
@@ -227,8 +220,7 @@ bool manages_a_window(const XConnection& observer)
 {
     xcb_connection_t* connection = observer.get();
     const xcb_window_t root = observer.root();
-    const XcbReply<xcb_get_window_attributes_reply_t> attributes{
-        xcb_get_window_attributes_reply(connection, xcb_get_window_attributes(connection, root), nullptr)};
+    const auto attributes = get_window_attributes(connection, root);
     if (!attributes || (attributes->all_event_masks & XCB_EVENT_MASK_SUBSTRUCTURE_REDIRECT) == 0) return false;
     const xcb_window_t probe = xcb_generate_id(connection);
     xcb_create_window(connection, XCB_COPY_FROM_PARENT, probe, root, 0, 0, 16, 16, 0, XCB_WINDOW_CLASS_INPUT_OUTPUT,
