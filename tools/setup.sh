@@ -1,45 +1,130 @@
 #!/usr/bin/env bash
-# Installs every Debian package that building, testing and running kestrelDial needs, when it
-# is missing. Safe to run again: it does nothing when everything is there.
+# Installs the Debian packages that kestrelDial needs, when they are missing. Safe to run
+# again: it does nothing when everything is there.
+#
+#   tools/setup.sh run     what building and running the clock need (Xvfb, fluxbox and the
+#                          screenshot tool's libpng only when there is no DISPLAY)
+#   tools/setup.sh check   all of that and what the tests, benchmarks, fuzzers and the
+#                          package need (the default)
+#
+# Package names come from what this release's apt sources offer (the clang for the fuzzers
+# is the newest of 16 to 19 that apt can install), so the same script serves Debian 12 and 13.
 set -euo pipefail
 
+what="${1:-check}"
+case "$what" in
+  run | check) ;;
+  *)
+    echo "usage: tools/setup.sh [run|check]" >&2
+    exit 2
+    ;;
+esac
+
+say() { echo "setup: $*" >&2; }
+
+if ! command -v apt-get >/dev/null || ! command -v dpkg-query >/dev/null; then
+  say "this system has no apt-get/dpkg; kestrelDial is set up on Debian 12 (bookworm) and 13 (trixie)."
+  say "Install by hand: a C++23 compiler (g++ 12 or newer), cmake, ninja, pkg-config, and the"
+  say "development files of libxcb, FreeType and HarfBuzz, and a monospace font with fontconfig."
+  exit 1
+fi
+release="unknown"
+if [[ -r /etc/os-release ]]; then
+  release="$(. /etc/os-release && echo "${ID:-unknown} ${VERSION_ID:-${VERSION_CODENAME:-}}")"
+fi
+case "$release" in
+  "debian 12" | "debian 13") ;;
+  *) say "note: this is $release; the supported releases are Debian 12 and 13, trying anyway" ;;
+esac
+
 packages=(
-  # build
-  g++ cmake ninja-build pkg-config git
-  libxcb1-dev libfreetype-dev libharfbuzz-dev libpng-dev
-  # tests and benchmarks
-  libgtest-dev libbenchmark-dev libxcb-xtest0-dev
-  xvfb fluxbox xdotool x11-utils
-  openbox blackbox pekwm  # the docks of other window managers, for the end-to-end tests
-  clang-16 libclang-rt-16-dev valgrind
-  # benchmarks: the peer clock measured beside this one
-  x11-apps
-  # packaging: the .deb, Debian's checks on it (lintian, hardening-check), its man page
-  build-essential dpkg-dev debhelper file lintian devscripts man-db groff-base
-  # run: a monospace font and the font matcher
+  # build and run
+  g++ cmake ninja-build pkg-config
+  libxcb1-dev libfreetype-dev libharfbuzz-dev
   fonts-dejavu-core fontconfig
 )
+if [[ "$what" == check || -z "${DISPLAY:-}" ]]; then
+  # a private display with fluxbox's slit, and the screenshot of it
+  packages+=(xvfb fluxbox x11-utils libpng-dev)
+fi
+if [[ "$what" == check ]]; then
+  packages+=(
+    git
+    # tests and benchmarks
+    libgtest-dev libbenchmark-dev libxcb-xtest0-dev xdotool
+    openbox blackbox pekwm # the docks of other window managers, for the end-to-end tests
+    valgrind
+    x11-apps # the peer clock that the benchmark measures beside this one
+    # packaging: the .deb, Debian's checks on it, its man page
+    build-essential dpkg-dev debhelper file lintian devscripts man-db groff-base
+    reprotest autopkgtest xauth
+  )
+fi
+
+installed() { dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q "install ok installed"; }
 
 missing=()
 for package in "${packages[@]}"; do
-  if ! dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "install ok installed"; then
-    missing+=("$package")
-  fi
+  installed "$package" || missing+=("$package")
 done
 
-if [ ${#missing[@]} -eq 0 ]; then
+# The fuzzers need clang 16 or newer (libFuzzer; <expected> of libstdc++) with its runtime.
+need_clang=0
+if [[ "$what" == check ]]; then
+  need_clang=1
+  for version in 19 18 17 16; do
+    if installed "clang-$version" && installed "libclang-rt-$version-dev"; then
+      need_clang=0
+      break
+    fi
+  done
+fi
+
+if [[ ${#missing[@]} -eq 0 && $need_clang -eq 0 ]]; then
   exit 0
 fi
 
-echo "setup: installing ${missing[*]}" >&2
-if [ "$(id -u)" -eq 0 ]; then
+if [[ "$(id -u)" -eq 0 ]]; then
   as_root=()
 elif command -v sudo >/dev/null 2>&1; then
   as_root=(sudo)
 else
-  echo "setup: missing packages (${missing[*]}) and neither root nor sudo" >&2
+  ((need_clang)) && missing+=("clang-16..19")
+  say "missing packages (${missing[*]}) and neither root nor sudo"
   exit 1
 fi
 export DEBIAN_FRONTEND=noninteractive
 "${as_root[@]}" apt-get update -qq
+
+# The version apt would install, or nothing when no source offers the package.
+candidate() {
+  local version
+  version="$(apt-cache policy "$1" 2>/dev/null | awk '/Candidate:/ { print $2; exit }')"
+  [[ -n "$version" && "$version" != "(none)" ]]
+}
+
+if ((need_clang)); then
+  for version in 19 18 17 16; do
+    if candidate "clang-$version" && candidate "libclang-rt-$version-dev"; then
+      missing+=("clang-$version" "libclang-rt-$version-dev")
+      need_clang=0
+      break
+    fi
+  done
+  if ((need_clang)); then
+    say "apt offers no clang 16 to 19 with its runtime (clang-N, libclang-rt-N-dev) on $release; the fuzz targets need one"
+    exit 1
+  fi
+fi
+
+unavailable=()
+for package in "${missing[@]}"; do
+  candidate "$package" || unavailable+=("$package")
+done
+if [[ ${#unavailable[@]} -gt 0 ]]; then
+  say "apt cannot find ${unavailable[*]} in this system's sources ($release); the supported releases are Debian 12 and 13"
+  exit 1
+fi
+
+say "installing ${#missing[@]} packages: ${missing[*]}"
 "${as_root[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
