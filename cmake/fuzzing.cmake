@@ -8,12 +8,12 @@
 
 if(NOT CMAKE_CXX_COMPILER_ID STREQUAL "Clang")
   message(FATAL_ERROR "KD_BUILD_FUZZ needs clang (libFuzzer); this is ${CMAKE_CXX_COMPILER_ID}. "
-                      "Configure with CC=clang-16 CXX=clang++-16, or use tools/fuzz.sh.")
+                      "Configure with CC=clang-19 CXX=clang++-19 (any of 16 to 19), or use tools/fuzz.sh.")
 endif()
 if(CMAKE_CXX_COMPILER_VERSION VERSION_LESS 16)
   message(FATAL_ERROR "KD_BUILD_FUZZ needs clang 16 or newer for std::expected with libstdc++; "
-                      "found clang ${CMAKE_CXX_COMPILER_VERSION} (Debian 12: apt-get install "
-                      "clang-16 libclang-rt-16-dev).")
+                      "found clang ${CMAKE_CXX_COMPILER_VERSION} (tools/setup.sh check installs the "
+                      "newest of clang 16 to 19 that apt offers).")
 endif()
 
 include(CheckCXXSourceCompiles)

@@ -23,7 +23,7 @@ pick_clang() {
       return
     fi
   done
-  echo "tools/fuzz.sh: needs clang 16 or newer with its runtime (apt-get install clang-16 libclang-rt-16-dev)" >&2
+  echo "tools/fuzz.sh: needs clang 16 to 19 with its runtime (clang-N, libclang-rt-N-dev); tools/setup.sh check installs one" >&2
   exit 1
 }
 version="$(pick_clang)"

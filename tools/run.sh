@@ -1,15 +1,23 @@
 #!/usr/bin/env bash
-# Sets everything up, builds kestrelDial and runs it with the given options.
+# Sets up what running needs, builds kestrelDial (in build/run, without the tests) and runs it
+# with the given options.
 # With DISPLAY set it runs on that display. Without one (a headless machine) it starts a
 # private Xvfb with fluxbox, docks the clock into fluxbox's slit, saves a screenshot as a PNG
 # and keeps running until Ctrl-C (or for KD_RUN_SECONDS seconds when that is set).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-bash tools/setup.sh
-cmake --preset default >/dev/null
-cmake --build --preset default >/dev/null
-bin="$PWD/build/default/src/kestrelDial"
+bash tools/setup.sh run
+# The screenshot tool (libpng) only matters on the private display.
+targets=(kestrelDial)
+tools=OFF
+if [ -z "${DISPLAY:-}" ]; then
+  targets+=(kestrelDial-screenshot)
+  tools=ON
+fi
+cmake --preset run -DKD_BUILD_TOOLS="$tools" >/dev/null
+cmake --build --preset run --target "${targets[@]}" >/dev/null
+bin="$PWD/build/run/src/kestrelDial"
 
 if [ -n "${DISPLAY:-}" ]; then
   exec "$bin" "$@"
@@ -44,7 +52,7 @@ for _ in $(seq 50); do
 done
 sleep 1
 shot="$PWD/kestrelDial-screenshot.png"
-"$PWD/build/default/tools/kestrelDial-screenshot" "$shot"
+"$PWD/build/run/tools/kestrelDial-screenshot" "$shot"
 echo "run: kestrelDial is running in fluxbox's slit on the private display $DISPLAY" >&2
 echo "run: screenshot saved to $shot" >&2
 
