@@ -88,6 +88,7 @@ protected:
         options.insert(options.begin(), {KD_BINARY, "--font", KD_TEST_FONT});
         auto program = std::make_unique<RunningProgram>(options, environment());
         EXPECT_TRUE(program->wait_for_stderr("kestrelDial: running", 10s)) << program->stderr_text();
+        EXPECT_TRUE(program->wait_until_catching(SIGHUP, 10s)) << program->stderr_text();
         return program;
     }
 

@@ -320,6 +320,7 @@ TEST(RunningProgram, WaitsForOutputTakesSignalsAndReaps)
         {});
     ASSERT_TRUE(program.wait_for_stderr("ready", 10s)) << program.stderr_text();
     EXPECT_TRUE(program.running());
+    EXPECT_TRUE(program.wait_until_catching(SIGHUP, 10s));
     program.send_signal(SIGHUP);
     EXPECT_TRUE(program.wait_for_stderr("got-hup", 10s)) << program.stderr_text();
     EXPECT_EQ(program.wait_exit(50ms), test::STILL_RUNNING);

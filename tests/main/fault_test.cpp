@@ -68,6 +68,7 @@ TEST(Faults, ConfigRewrittenDuringAReloadStormNeverHurtsTheClock)
     RunningProgram clock({KD_BINARY, "--font", KD_TEST_FONT},
                          {"HOME=" + home.path, "PATH=/usr/bin:/bin", "DISPLAY=" + server.display()});
     ASSERT_TRUE(clock.wait_for_stderr("kestrelDial: running", 10s)) << clock.stderr_text();
+    ASSERT_TRUE(clock.wait_until_catching(SIGHUP, 10s)) << clock.stderr_text();
 
     // One thread rewrites the file in place (truncated, then written in pieces) and by
     // rename, while the test signals reloads as fast as it can.

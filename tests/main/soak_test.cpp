@@ -192,6 +192,7 @@ TEST_F(Soak, ResidentMemoryStaysFlatWhileRepaintingAndReloading)
     // The largest face makes any per-frame leak large.
     RunningProgram clock({KD_BINARY, "--font", KD_TEST_FONT, "--size", "1024"}, env);
     ASSERT_TRUE(clock.wait_for_stderr("kestrelDial: running", 10s)) << clock.stderr_text();
+    ASSERT_TRUE(clock.wait_until_catching(SIGHUP, 10s)) << clock.stderr_text();
     XConnection x(display());
     std::optional<xcb_window_t> window;
     ASSERT_TRUE(wait_until([&] {

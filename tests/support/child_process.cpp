@@ -288,6 +288,31 @@ bool RunningProgram::wait_for_stderr(std::string_view needle, std::chrono::milli
     }
 }
 
+namespace {
+
+bool catches_signal(pid_t pid, int signal_number)
+{
+    std::ifstream status("/proc/" + std::to_string(pid) + "/status");
+    std::string line;
+    while (std::getline(status, line))
+        if (line.rfind("SigCgt:", 0) == 0)
+            return (std::strtoull(line.c_str() + 7, nullptr, 16) >> (signal_number - 1) & 1) != 0;
+    return false;
+}
+
+} // namespace
+
+bool RunningProgram::wait_until_catching(int signal_number, std::chrono::milliseconds timeout)
+{
+    const Clock::time_point deadline = Clock::now() + timeout;
+    while (!reap(false)) {
+        if (catches_signal(pid_, signal_number)) return true;
+        if (Clock::now() >= deadline) return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    return false;
+}
+
 void RunningProgram::send_signal(int signal_number)
 {
     if (!exited_) ::kill(pid_, signal_number);

@@ -52,6 +52,11 @@ public:
     // detached); false when the timeout passes first.
     bool wait_for_stderr(std::string_view needle, std::chrono::milliseconds timeout);
 
+    // Waits until the child has a handler of its own for the signal (its SigCgt in
+    // /proc/PID/status); false when the timeout passes or the child ends first. A status line
+    // can come before the handler it speaks of, and a signal sent in between kills.
+    bool wait_until_catching(int signal_number, std::chrono::milliseconds timeout);
+
     // Sends a signal to the child (not to its group).
     void send_signal(int signal_number);
 
