@@ -53,7 +53,7 @@ done
 sleep 1
 shot="$PWD/kestrelDial-screenshot.png"
 "$PWD/build/run/tools/kestrelDial-screenshot" "$shot"
-echo "run: kestrelDial is running in fluxbox's slit on the private display $DISPLAY" >&2
+echo "run: kestrelDial is running in fluxbox's slit on the private display $DISPLAY (${SECONDS}s after the start of this script)" >&2
 echo "run: screenshot saved to $shot" >&2
 
 if [ -n "${KD_RUN_SECONDS:-}" ]; then

@@ -57,7 +57,7 @@ if [[ "$what" == check ]]; then
     x11-apps # the peer clock that the benchmark measures beside this one
     # packaging: the .deb, Debian's checks on it, its man page
     build-essential dpkg-dev debhelper file lintian devscripts man-db groff-base
-    reprotest autopkgtest xauth
+    reprotest disorderfs faketime autopkgtest xauth python3-xlib
   )
 fi
 
@@ -126,5 +126,8 @@ if [[ ${#unavailable[@]} -gt 0 ]]; then
   exit 1
 fi
 
-say "installing ${#missing[@]} packages: ${missing[*]}"
+count_installed() { dpkg-query -W -f='${db:Status-Abbrev}\n' | grep -c '^ii'; }
+before="$(count_installed)"
+say "installing ${missing[*]}"
 "${as_root[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+say "installed $(($(count_installed) - before)) packages (with their dependencies) in ${SECONDS}s"
