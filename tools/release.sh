@@ -83,9 +83,9 @@ echo "== dpkg-buildpackage in the unpacked tarball" >&2
 work="$out/build"
 mkdir -p "$work" && tar -xJf "$tarball" -C "$work"
 tree="$(realpath "$work/$name")"
-# Git stops looking for a repository at the tarball's own directory, so a build step that
-# needs git fails here as it would for anyone who has only the tarball.
-export GIT_CEILING_DIRECTORIES="$tree"
+# Git looks for a repository no higher than the tarball's own directory, so a build step
+# that needs git fails here as it would for anyone who has only the tarball.
+export GIT_CEILING_DIRECTORIES="$(dirname "$tree")"
 unset GIT_DIR GIT_WORK_TREE
 if (cd "$tree" && git rev-parse --git-dir >/dev/null 2>&1); then
   fail "git still sees a repository from $tree"
