@@ -8,5 +8,8 @@
 set(CMAKE_INSTALL_DOCDIR "share/doc/kestreldial" CACHE PATH "Documentation root (DATAROOTDIR/doc/kestreldial)")
 include(GNUInstallDirs)
 
-install(FILES ${PROJECT_SOURCE_DIR}/docs/kestrelDial.1 DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+# The page's header names the version, which is written only in project(); @ONLY because
+# the page's examples contain shell ${...} expansions.
+configure_file(${PROJECT_SOURCE_DIR}/docs/kestrelDial.1.in ${PROJECT_BINARY_DIR}/kestrelDial.1 @ONLY)
+install(FILES ${PROJECT_BINARY_DIR}/kestrelDial.1 DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
 install(FILES ${PROJECT_SOURCE_DIR}/docs/config.example DESTINATION ${CMAKE_INSTALL_DOCDIR})
