@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
-# Sets everything up, then checks everything: the Debian package (two reproducible builds,
-# lintian, hardening-check, install, run, remove), the fuzz targets for a bounded time, and every test in the CI build (warnings are
-# errors) and in the sanitizer build (ASan + UBSan).
+# Sets everything up, then checks everything: the Debian package (reprotest, lintian,
+# hardening-check, its installed-package tests under autopkgtest, removal), the fuzz targets
+# for a bounded time, and every test in the CI build (warnings are errors) and in the
+# sanitizer build (ASan + UBSan).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
