@@ -11,6 +11,7 @@ namespace kd {
 
 std::optional<int> detach(const Settings& settings, std::ostream& err)
 {
+    err.flush(); // or both processes would write what is still buffered
     const pid_t pid = fork();
     if (pid < 0) {
         err << "kestrelDial: fork failed\n";

@@ -1,12 +1,14 @@
 // The built program from the outside: help, the option check and the write mode, with a
 // private HOME and a PATH that holds only what each test puts there.
 
+#include "main/line_writer.hpp"
 #include "settings/config_writer.hpp"
 #include "settings/settings.hpp"
 #include "support/child_process.hpp"
 #include "support/temp_dir.hpp"
 
 #include <csignal>
+#include <fcntl.h>
 #include <filesystem>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
@@ -330,6 +332,34 @@ TEST(RunningProgram, WaitsForOutputTakesSignalsAndReaps)
 }
 
 } // namespace harness
+
+// With --background, two processes share standard error; a line written in pieces can be cut
+// by the other's line, so nothing of a line may reach the descriptor before its end.
+TEST(LineWriter, WritesEachLineWholeAndAPromptOnFlush)
+{
+    int ends[2];
+    ASSERT_EQ(pipe2(ends, O_NONBLOCK), 0);
+    auto drain = [&] {
+        std::string text;
+        char chunk[256];
+        for (ssize_t n; (n = read(ends[0], chunk, sizeof chunk)) > 0;) text.append(chunk, n);
+        return text;
+    };
+    {
+        LineWriter lines(ends[1]);
+        std::ostream err(&lines);
+        err << "kestrelDial: backgrounded (pid " << 4242;
+        EXPECT_EQ(drain(), "");
+        err << ")\nkestrelDial: next";
+        EXPECT_EQ(drain(), "kestrelDial: backgrounded (pid 4242)\n");
+        err << " line\n" << "Size [96]: " << std::flush;
+        EXPECT_EQ(drain(), "kestrelDial: next line\nSize [96]: ");
+        err << "unended";
+    }
+    EXPECT_EQ(drain(), "unended");
+    close(ends[0]);
+    close(ends[1]);
+}
 
 } // namespace
 } // namespace kd
