@@ -15,16 +15,17 @@ public:
     explicit LineWriter(int descriptor) : descriptor_(descriptor) {}
     LineWriter(const LineWriter&) = delete;
     LineWriter& operator=(const LineWriter&) = delete;
-    ~LineWriter() override { write_pending(); }
+    ~LineWriter() override { write_front(pending_.size()); }
 
 protected:
     int_type overflow(int_type ch) override;
     std::streamsize xsputn(const char* text, std::streamsize count) override;
     // An explicit flush (a prompt that waits for an answer) writes what there is, line or not.
-    int sync() override { return write_pending() ? 0 : -1; }
+    int sync() override { return write_front(pending_.size()) ? 0 : -1; }
 
 private:
-    bool write_pending();
+    // Writes the first `length` characters held and lets them go, written or not.
+    bool write_front(std::size_t length);
 
     int descriptor_;
     std::string pending_;
