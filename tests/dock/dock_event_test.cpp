@@ -96,7 +96,7 @@ TEST_F(DockOnXvfb, SeriesOfExposuresGivesOneExposedAtItsEnd)
     DockWindow window = open_or_fail(display());
     take_map_exposure(window);
     XConnection other(display());
-    for (const std::uint16_t count : {2, 1, 0}) send_expose(other.get(), window.face_window, 96, 96, count);
+    for (const std::uint16_t count : {std::uint16_t{2}, std::uint16_t{1}, std::uint16_t{0}}) send_expose(other.get(), window.face_window, 96, 96, count);
     send_client_message(other.get(), window.face_window, XCB_ATOM_ATOM, {window.wm_delete_window, 0, 0, 0, 0});
     const auto seen = events_until(window, Kind::CloseRequest);
     ASSERT_EQ(seen.size(), 2u);

@@ -106,7 +106,7 @@ INSTANTIATE_TEST_SUITE_P(
                       BevelCase{"zenburn_capitals", "ZENBURN", ZENBURN_DARK, ZENBURN_LIGHT},
                       BevelCase{"zenburn2", "zenburn2", DEFAULT_DARK, DEFAULT_LIGHT},
                       BevelCase{"zen", "zen", DEFAULT_DARK, DEFAULT_LIGHT}),
-    [](const ::testing::TestParamInfo<BevelCase>& info) { return std::string(info.param.name); });
+    [](const ::testing::TestParamInfo<BevelCase>& test_case) { return std::string(test_case.param.name); });
 
 TEST(PaintFace, BothByteOrdersShowTheSameFace)
 {
@@ -296,7 +296,7 @@ INSTANTIATE_TEST_SUITE_P(
         FitCase{"time_at_floor", 1.0f, 13.0f, 60.0f, 2.0f, 3.0f, {13.0f, 11.0f}},
         // Unit 0.75 (size 96): 21 -> 20.25 -> 19.5; 2t + 11.25 <= 50.25 first at t = 19.5.
         FitCase{"small_unit", 0.75f, 21.0f, 50.25f, 2.0f, 1.0f, {19.5f, 11.25f}}),
-    [](const ::testing::TestParamInfo<FitCase>& info) { return std::string(info.param.name); });
+    [](const ::testing::TestParamInfo<FitCase>& test_case) { return std::string(test_case.param.name); });
 
 } // namespace
 } // namespace kd

@@ -65,7 +65,7 @@ INSTANTIATE_TEST_SUITE_P(
         TextsCase{"leap_day", 1709251199, H24, true, true, 0, {}, {"23:59:59", "THURSDAY", "FEB", "29", " (+0)"}},
         TextsCase{"may_short", 1778846400, H24, false, true, 0, {}, {"12:00", "FRIDAY", "MAY", "15", " (+0)"}},
         TextsCase{"september_short", 1788220800, H24, false, true, 0, {}, {"00:00", "TUESDAY", "SEP", "1", " (+0)"}}),
-    [](const ::testing::TestParamInfo<TextsCase>& info) { return std::string(info.param.name); });
+    [](const ::testing::TestParamInfo<TextsCase>& test_case) { return std::string(test_case.param.name); });
 
 using test::ScopedZone;
 

@@ -88,7 +88,7 @@ INSTANTIATE_TEST_SUITE_P(
         RefusalCase{"directory", "Is a directory (os error 21)"},
         RefusalCase{"endless_device", "Not a regular file"},
         RefusalCase{"fifo", "Not a regular file"}),
-    [](const ::testing::TestParamInfo<RefusalCase>& info) { return std::string(info.param.name); });
+    [](const ::testing::TestParamInfo<RefusalCase>& test_case) { return std::string(test_case.param.name); });
 
 // A fake fc-match on a private PATH; it records its arguments and standard input.
 struct FakeMatcher {
@@ -143,7 +143,7 @@ INSTANTIATE_TEST_SUITE_P(
         MatcherCase{"noisy_stderr", "head -c 300000 /dev/zero >&2; echo /x.ttf", "/x.ttf"},
         // More output than any path is refused rather than collected without bound.
         MatcherCase{"endless_output", "exec cat /dev/zero", std::nullopt}),
-    [](const ::testing::TestParamInfo<MatcherCase>& info) { return std::string(info.param.name); });
+    [](const ::testing::TestParamInfo<MatcherCase>& test_case) { return std::string(test_case.param.name); });
 
 TEST(FcMatch, AbsentFromPathGivesNothing)
 {
@@ -287,7 +287,7 @@ INSTANTIATE_TEST_SUITE_P(
         BadFontCase{"text", std::string(4096, 'x'), "Failed to parse font: unknown file format"},
         BadFontCase{"empty", "", "Failed to parse font: unknown file format"},
         BadFontCase{"truncated_sfnt", std::string("\0\1\0\0\0\x10", 6), "Failed to parse font: invalid stream operation"}),
-    [](const ::testing::TestParamInfo<BadFontCase>& info) { return std::string(info.param.name); });
+    [](const ::testing::TestParamInfo<BadFontCase>& test_case) { return std::string(test_case.param.name); });
 
 } // namespace
 } // namespace kd

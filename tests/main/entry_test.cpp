@@ -342,7 +342,7 @@ TEST(LineWriter, WritesEachLineWholeAndAPromptOnFlush)
     auto drain = [&] {
         std::string text;
         char chunk[256];
-        for (ssize_t n; (n = read(ends[0], chunk, sizeof chunk)) > 0;) text.append(chunk, n);
+        for (ssize_t n; (n = read(ends[0], chunk, sizeof chunk)) > 0;) text.append(chunk, static_cast<std::size_t>(n));
         return text;
     };
     {

@@ -322,7 +322,7 @@ TEST_F(MainLoop, ExposeSeriesDuringTheWaitRepaintsOnceAtOnce)
     time.start = Instant{NOON + 5, 0};
     time.during_wait = [this](int waits) {
         if (waits == 2) {
-            for (std::uint16_t count : {2, 1, 0})
+            for (const std::uint16_t count : {std::uint16_t{2}, std::uint16_t{1}, std::uint16_t{0}})
                 send_expose(other->get(), window->face_window, 96, 96, count);
             sync(other->get());
             return true;

@@ -54,7 +54,7 @@ INSTANTIATE_TEST_SUITE_P(
         PathCase{"EmptyHomeIsRelative", {"kd"}, {{"HOME", ""}}, ".config/kestrelDial/config"},
         PathCase{"MalformedHome", {"kd"}, {{"HOME", "/h\xFF"}}, std::nullopt},
         PathCase{"Nothing", {"kd"}, {}, std::nullopt}),
-    [](const auto& info) { return info.param.name; });
+    [](const auto& test_case) { return test_case.param.name; });
 
 // ---- settings_from_text ----
 
@@ -136,7 +136,7 @@ INSTANTIATE_TEST_SUITE_P(
                      s.background = s.verbose = s.quiet = true;
                      s.right_click = "xterm";
                  }}),
-    [](const auto& info) { return info.param.name; });
+    [](const auto& test_case) { return test_case.param.name; });
 
 // ---- apply_command_line ----
 
@@ -213,7 +213,7 @@ INSTANTIATE_TEST_SUITE_P(
                         {"kd", "--config", "/c", "--dock", "3", "--write-config", "/w",
                          "--configure"},
                         [](Settings&) {}, ""}),
-    [](const auto& info) { return info.param.name; });
+    [](const auto& test_case) { return test_case.param.name; });
 
 // ---- reading the file ----
 

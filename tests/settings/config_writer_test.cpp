@@ -242,7 +242,7 @@ INSTANTIATE_TEST_SUITE_P(
                                 [](Settings& s, std::string v) { s.middle_click = v; }},
                     RefusedCase{"right_click",
                                 [](Settings& s, std::string v) { s.right_click = v; }}),
-    [](const auto& info) { return info.param.key; });
+    [](const auto& test_case) { return test_case.param.key; });
 
 // ---- storing the file ----
 

@@ -173,7 +173,7 @@ INSTANTIATE_TEST_SUITE_P(
                    [](Settings& s) { s.middle_click = "xmessage hi"; }, ""},
         AnswerCase{"BackgroundOff", 13, "n", [](Settings& s) { s.background = true; },
                    [](Settings& s) { s.background = false; }, ""}),
-    [](const auto& info) { return info.param.name; });
+    [](const auto& test_case) { return test_case.param.name; });
 
 TEST(IsYes, OnlyFourSpellings)
 {
