@@ -7,11 +7,14 @@
 #include "support/child_process.hpp"
 #include "support/temp_dir.hpp"
 
+#include <algorithm>
 #include <csignal>
 #include <fcntl.h>
 #include <filesystem>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <unistd.h>
+#include <utility>
 
 namespace kd {
 namespace {
@@ -357,6 +360,28 @@ TEST(LineWriter, WritesEachLineWholeAndAPromptOnFlush)
         err << "unended";
     }
     EXPECT_EQ(drain(), "unended");
+    close(ends[0]);
+    close(ends[1]);
+}
+
+TEST(LineWriter, AFailedWriteDoesNotSilenceTheLinesAfterIt)
+{
+    int ends[2];
+    ASSERT_EQ(pipe2(ends, O_NONBLOCK), 0);
+    const std::string block(4096, 'x');
+    while (write(ends[1], block.data(), block.size()) > 0) {
+    }
+    LineWriter lines(ends[1]);
+    std::ostream err(&lines);
+    err << "kestrelDial: lost in a full pipe\n" << std::flush;
+    char chunk[4096];
+    while (read(ends[0], chunk, sizeof chunk) > 0) {
+    }
+    err << "Error: " << "still written\n";
+    EXPECT_TRUE(err.good());
+    const ssize_t count = read(ends[0], chunk, sizeof chunk);
+    EXPECT_EQ(std::string(chunk, static_cast<std::size_t>(std::max<ssize_t>(count, 0))),
+              "Error: still written\n");
     close(ends[0]);
     close(ends[1]);
 }

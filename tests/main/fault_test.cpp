@@ -1,5 +1,6 @@
 // Faults from the outside world while the clock runs: the window manager going away and
-// coming back, and the config file being rewritten under a storm of reloads.
+// coming back, the config file being rewritten under a storm of reloads, and a start with the
+// standard descriptors closed.
 #include "support/child_process.hpp"
 #include "support/temp_dir.hpp"
 #include "support/x_client.hpp"
@@ -10,7 +11,9 @@
 #include <atomic>
 #include <csignal>
 #include <cstdio>
+#include <filesystem>
 #include <thread>
+#include <unistd.h>
 
 namespace kd::test {
 namespace {
@@ -23,6 +26,30 @@ bool shows_bevel(xcb_connection_t* x, xcb_window_t window)
     // The outermost ring's top-left pixel, 30,30,30, reads the same in either byte order.
     return pixels && pixels->size() >= 4 && (*pixels)[0] == 30 && (*pixels)[1] == 30 &&
            (*pixels)[2] == 30;
+}
+
+// Whether some pixel of the window is r, g, b, in either image byte order.
+bool shows_color(xcb_connection_t* x, xcb_window_t window, std::uint8_t r, std::uint8_t g,
+                 std::uint8_t b)
+{
+    const auto pixels = get_image(x, window, 96, 96);
+    if (!pixels) return false;
+    for (std::size_t i = 0; i + 3 < pixels->size(); i += 4) {
+        const std::uint8_t* p = pixels->data() + i;
+        if ((p[0] == b && p[1] == g && p[2] == r) || (p[1] == r && p[2] == g && p[3] == b))
+            return true;
+    }
+    return false;
+}
+
+std::optional<xcb_window_t> wait_for_face(xcb_connection_t* x, xcb_window_t root)
+{
+    std::optional<xcb_window_t> window;
+    wait_until([&] {
+        window = find_window_by_name(x, root, "kestrelDial");
+        return window.has_value();
+    }, 10000ms);
+    return window;
 }
 
 TEST(Faults, ClockOutlivesAWindowManagerRestartAndDocksAgain)
@@ -107,6 +134,34 @@ TEST(Faults, ConfigRewrittenDuringAReloadStormNeverHurtsTheClock)
     sync(x.get());
     EXPECT_EQ(clock.wait_exit(10s), 0);
     EXPECT_EQ(clock.stderr_text().find("Error"), std::string::npos) << clock.stderr_text();
+}
+
+TEST(Faults, ClosedStandardDescriptorsStayOffTheXConnection)
+{
+    for (const char* closing : {"2>&-", "<&- >&- 2>&-"}) {
+        SCOPED_TRACE(closing);
+        XvfbServer server;
+        TempDir home;
+        XConnection x(server.display());
+        RunningProgram clock({"/bin/sh", "-c", std::string("exec \"$@\" ") + closing, "sh",
+                              KD_BINARY, "--font", KD_TEST_FONT},
+                             {"HOME=" + home.path, "PATH=/usr/bin:/bin",
+                              "DISPLAY=" + server.display()});
+        const auto window = wait_for_face(x.get(), x.root());
+        ASSERT_TRUE(window);
+        ASSERT_TRUE(clock.wait_until_catching(SIGHUP, 10s));
+        for (int fd = 0; fd <= 2; ++fd) {
+            std::error_code error;
+            const auto target = std::filesystem::read_symlink(
+                "/proc/" + std::to_string(clock.pid()) + "/fd/" + std::to_string(fd), error);
+            EXPECT_FALSE(target.string().starts_with("socket:")) << fd << " is " << target;
+        }
+        // A reload, and its status line, and the face still follows it.
+        write_file(home.path + "/.config/kestrelDial/config", "color = 255, 0, 0\n");
+        clock.send_signal(SIGHUP);
+        EXPECT_TRUE(wait_until([&] { return shows_color(x.get(), *window, 255, 0, 0); }));
+        EXPECT_TRUE(clock.running());
+    }
 }
 
 } // namespace
