@@ -200,12 +200,18 @@ TEST_F(Program, NoConfigPathWithoutHome)
     EXPECT_EQ(result.err, "Cannot determine config path (HOME not set)\n");
 }
 
-TEST_F(Program, WriteFailureEndsWithTheErrorLine)
+TEST_F(Program, WriteFailureEndsWithTheErrorLineNamingTheFile)
 {
     write_file(home.file("plain"), "");
-    const RunResult result = run({"--write-config", home.file("plain/config")});
-    EXPECT_EQ(result.exit_status, 1);
-    EXPECT_EQ(result.err, "Error: Not a directory (os error 20)\n");
+    for (const auto& [target, reason] :
+         {std::pair{home.file("plain/config"), "Not a directory (os error 20)"},
+          // Refused before anything is made: the directory must not be left behind.
+          std::pair{home.file("newdir/"), "Is a directory (os error 21)"}}) {
+        const RunResult result = run({"--write-config", target});
+        EXPECT_EQ(result.exit_status, 1);
+        EXPECT_EQ(result.err, "Error: cannot write " + target + ": " + reason + "\n");
+    }
+    EXPECT_FALSE(std::filesystem::exists(home.file("newdir")));
 }
 
 TEST_F(Program, LabelWithALineBreakIsRefusedBeforeTheQuestion)

@@ -306,7 +306,9 @@ TEST_F(MainLoop, AConfigThatCannotBeWrittenIsReportedEvenWhenQuietAndTheReloadGo
     Settings quiet;
     quiet.quiet = true;
     ASSERT_EQ(run(quiet, {"kestrelDial", "--quiet"}).value_or(-1), 0);
-    EXPECT_EQ(err.str(), "kestrelDial: failed to write config: Not a directory (os error 20)\n");
+    EXPECT_EQ(err.str(), "kestrelDial: failed to write config: cannot write " +
+                             config_home.file("blocker") +
+                             "/kestrelDial/config: Not a directory (os error 20)\n");
 }
 
 TEST_F(MainLoop, QuietInTheReloadedFileSilencesThatVeryReload)
