@@ -62,9 +62,11 @@ Settings reload_configuration(const Settings& current, const Arguments& args,
     if (const auto path = config_path(args, env)) {
         struct stat status{};
         if (stat(path->c_str(), &status) != 0) {
-            if (auto written = write_config(*path, current); !written) {
+            // An editor that saves by moving the old file away may write the new one at any
+            // moment: the running settings go only where no file is, and the user's file wins.
+            if (auto written = write_new_config(*path, current); !written) {
                 err << "kestrelDial: failed to write config: " << written.error().text << "\n";
-            } else if (!current.quiet) {
+            } else if (*written && !current.quiet) {
                 err << "kestrelDial: wrote default config to " << *path << "\n";
             }
         }

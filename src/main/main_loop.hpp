@@ -54,8 +54,8 @@ bool take_repaint_turn(RepaintMarks& marks, bool seconds_mode, const std::tm& lo
 std::chrono::nanoseconds pass_wait(bool seconds_mode, int second_of_minute,
                                    std::int32_t nanosecond);
 
-// A missing config file is first written with the running settings; then defaults, the file
-// and the command line are laid anew.
+// A missing config file is first written with the running settings (unless a file appears
+// meanwhile); then defaults, the file and the command line are laid anew.
 Settings reload_configuration(const Settings& current, const Arguments& args,
                               const Environment& env, std::ostream& err);
 

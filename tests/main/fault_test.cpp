@@ -1,6 +1,6 @@
 // Faults from the outside world while the clock runs: the window manager going away and
-// coming back, the config file being rewritten under a storm of reloads, and a start with the
-// standard descriptors closed.
+// coming back, the config file being rewritten under a storm of reloads or saved while a
+// reload writes its own copy, and a start with the standard descriptors closed.
 #include "support/child_process.hpp"
 #include "support/temp_dir.hpp"
 #include "support/x_client.hpp"
@@ -162,6 +162,47 @@ TEST(Faults, ClosedStandardDescriptorsStayOffTheXConnection)
         EXPECT_TRUE(wait_until([&] { return shows_color(x.get(), *window, 255, 0, 0); }));
         EXPECT_TRUE(clock.running());
     }
+}
+
+TEST(Faults, AConfigSavedWhileAReloadWritesItsOwnCopyIsKeptAndRead)
+{
+    XvfbServer server;
+    TempDir home;
+    XConnection x(server.display());
+    const std::string directory = home.path + "/.config/kestrelDial";
+    const std::string config = directory + "/config";
+    std::filesystem::create_directories(directory);
+    // Whatever call puts the clock's copy in place is held for 3 s: the user's save lands
+    // between the clock's look at the path and its copy's arrival.
+    RunningProgram clock({"strace", "-D", "-f", "-qq", "-o", "/dev/null", "-e",
+                          "inject=renameat2,link,linkat:delay_enter=3000000", KD_BINARY, "--font",
+                          KD_TEST_FONT},
+                         {"HOME=" + home.path, "PATH=/usr/bin:/bin", "DISPLAY=" + server.display()});
+    const auto window = wait_for_face(x.get(), x.root());
+    ASSERT_TRUE(window) << clock.stderr_text();
+    ASSERT_TRUE(clock.wait_until_catching(SIGHUP, 10s)) << clock.stderr_text();
+
+    clock.send_signal(SIGHUP);
+    ASSERT_TRUE(wait_until([&] {
+        for (const auto& entry : std::filesystem::directory_iterator(directory))
+            if (entry.path().filename().string().starts_with(".config.")) return true;
+        return false;
+    }, 10000ms)) << "the clock never started its copy";
+    const std::string marker = home.file("middle-ran");
+    const std::string saved = "# mine\nmiddle_click = touch '" + marker + "'\n";
+    write_file(config + ".saving", saved);
+    ASSERT_EQ(std::rename((config + ".saving").c_str(), config.c_str()), 0);
+
+    ASSERT_TRUE(clock.wait_for_stderr("kestrelDial: config reloaded (SIGHUP)\n", 20s))
+        << clock.stderr_text();
+    EXPECT_EQ(read_file(config), saved);
+    EXPECT_EQ(clock.stderr_text().find("wrote default config"), std::string::npos);
+    EXPECT_EQ(clock.stderr_text().find("failed to write config"), std::string::npos);
+    EXPECT_EQ(std::vector<std::filesystem::path>(std::filesystem::directory_iterator(directory), {}),
+              std::vector<std::filesystem::path>{config});
+    // The clock runs on what the user saved.
+    fake_click(x.get(), 48, 48, 2);
+    EXPECT_TRUE(wait_until([&] { return access(marker.c_str(), F_OK) == 0; }));
 }
 
 } // namespace
