@@ -12,8 +12,10 @@
 #include <csignal>
 #include <cstdio>
 #include <filesystem>
+#include <string>
 #include <thread>
 #include <unistd.h>
+#include <vector>
 
 namespace kd::test {
 namespace {
@@ -164,7 +166,19 @@ TEST(Faults, ClosedStandardDescriptorsStayOffTheXConnection)
     }
 }
 
-TEST(Faults, AConfigSavedWhileAReloadWritesItsOwnCopyIsKeptAndRead)
+// strace's tampering with the clock's calls. Whatever call puts the clock's copy in place is
+// held for 3 s, so the user's save lands between the clock's look at the path and its copy's
+// arrival.
+struct SaveRace {
+    std::string name;
+    std::vector<std::string> tampering;
+};
+
+void PrintTo(const SaveRace& race, std::ostream* out) { *out << race.name; }
+
+class ConfigSavedDuringAReload : public ::testing::TestWithParam<SaveRace> {};
+
+TEST_P(ConfigSavedDuringAReload, IsKeptAndRead)
 {
     XvfbServer server;
     TempDir home;
@@ -172,12 +186,10 @@ TEST(Faults, AConfigSavedWhileAReloadWritesItsOwnCopyIsKeptAndRead)
     const std::string directory = home.path + "/.config/kestrelDial";
     const std::string config = directory + "/config";
     std::filesystem::create_directories(directory);
-    // Whatever call puts the clock's copy in place is held for 3 s: the user's save lands
-    // between the clock's look at the path and its copy's arrival.
-    RunningProgram clock({"strace", "-D", "-f", "-qq", "-o", "/dev/null", "-e",
-                          "inject=renameat2,link,linkat:delay_enter=3000000", KD_BINARY, "--font",
-                          KD_TEST_FONT},
-                         {"HOME=" + home.path, "PATH=/usr/bin:/bin", "DISPLAY=" + server.display()});
+    std::vector<std::string> argv{"strace", "-D", "-f", "-qq", "-o", "/dev/null"};
+    for (const std::string& expression : GetParam().tampering) argv.insert(argv.end(), {"-e", expression});
+    argv.insert(argv.end(), {KD_BINARY, "--font", KD_TEST_FONT});
+    RunningProgram clock(argv, {"HOME=" + home.path, "PATH=/usr/bin:/bin", "DISPLAY=" + server.display()});
     const auto window = wait_for_face(x.get(), x.root());
     ASSERT_TRUE(window) << clock.stderr_text();
     ASSERT_TRUE(clock.wait_until_catching(SIGHUP, 10s)) << clock.stderr_text();
@@ -204,6 +216,14 @@ TEST(Faults, AConfigSavedWhileAReloadWritesItsOwnCopyIsKeptAndRead)
     fake_click(x.get(), 48, 48, 2);
     EXPECT_TRUE(wait_until([&] { return access(marker.c_str(), F_OK) == 0; }));
 }
+
+INSTANTIATE_TEST_SUITE_P(
+    Publishing, ConfigSavedDuringAReload,
+    ::testing::Values(SaveRace{"Rename", {"inject=renameat2:delay_enter=3000000"}},
+                      // A file system that knows no rename without replacing: a hard link.
+                      SaveRace{"Link",
+                               {"inject=renameat2:error=EINVAL", "inject=link,linkat:delay_enter=3000000"}}),
+    [](const auto& test_case) { return test_case.param.name; });
 
 } // namespace
 } // namespace kd::test
