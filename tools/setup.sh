@@ -54,6 +54,7 @@ if [[ "$what" == check ]]; then
     libgtest-dev libbenchmark-dev libxcb-xtest0-dev xdotool
     openbox blackbox pekwm # the docks of other window managers, for the end-to-end tests
     valgrind
+    strace # holds a call of the clock open, so a test can land in the window it leaves
     x11-apps # the peer clock that the benchmark measures beside this one
     # packaging: the .deb, Debian's checks on it, its man page
     build-essential dpkg-dev debhelper file lintian devscripts man-db groff-base

@@ -74,9 +74,14 @@ std::string name_from(const std::array<std::string_view, N>& names, int index)
 
 } // namespace
 
+std::tm shown_time(const Settings& settings, Instant instant)
+{
+    return calendar_time(settings, instant);
+}
+
 FaceTexts face_texts_at(const Settings& settings, Instant instant)
 {
-    const std::tm when = calendar_time(settings, instant);
+    const std::tm when = shown_time(settings, instant);
     FaceTexts texts;
     texts.time = time_text(when, settings);
     texts.weekday = name_from(WEEKDAYS, when.tm_wday);

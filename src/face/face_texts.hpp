@@ -4,6 +4,7 @@
 #include "face/clock.hpp"
 #include "settings/settings.hpp"
 
+#include <ctime>
 #include <optional>
 #include <string>
 
@@ -17,7 +18,11 @@ struct FaceTexts {
     std::optional<std::string> suffix; // " (+5:30)"
 };
 
-// Local time through the C library (TZ honoured), or UTC plus the fixed offset.
+// The broken-down time the face shows for the instant: local time through the C library (TZ
+// honoured), or UTC plus the fixed offset.
+std::tm shown_time(const Settings& settings, Instant instant);
+
+// The texts of shown_time.
 FaceTexts face_texts_at(const Settings& settings, Instant instant);
 
 // Reads the clock once.

@@ -10,7 +10,7 @@ LineWriter::int_type LineWriter::overflow(int_type ch)
     if (traits_type::eq_int_type(ch, traits_type::eof())) return traits_type::not_eof(ch);
     const char c = traits_type::to_char_type(ch);
     pending_.push_back(c);
-    if (c == '\n' && !write_front(pending_.size())) return traits_type::eof();
+    if (c == '\n') write_front(pending_.size());
     return ch;
 }
 
@@ -19,25 +19,21 @@ std::streamsize LineWriter::xsputn(const char* text, std::streamsize count)
     // A block of several lines (the help text) goes out up to its last newline in one call.
     pending_.append(text, static_cast<std::size_t>(count));
     const std::size_t last_newline = pending_.rfind('\n');
-    if (last_newline == std::string::npos) return count;
-    return write_front(last_newline + 1) ? count : 0;
+    if (last_newline != std::string::npos) write_front(last_newline + 1);
+    return count;
 }
 
-bool LineWriter::write_front(std::size_t length)
+void LineWriter::write_front(std::size_t length)
 {
     std::size_t done = 0;
-    bool written_all = true;
     while (done < length) {
         const ssize_t written = ::write(descriptor_, pending_.data() + done, length - done);
         if (written < 0 && errno == EINTR) continue;
-        if (written <= 0) {
-            written_all = false; // a closed standard error must not make the clock hoard its lines
-            break;
-        }
+        // A closed standard error must not make the clock hoard its lines.
+        if (written <= 0) break;
         done += static_cast<std::size_t>(written);
     }
     pending_.erase(0, length);
-    return written_all;
 }
 
 } // namespace kd

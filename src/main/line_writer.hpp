@@ -21,11 +21,17 @@ protected:
     int_type overflow(int_type ch) override;
     std::streamsize xsputn(const char* text, std::streamsize count) override;
     // An explicit flush (a prompt that waits for an answer) writes what there is, line or not.
-    int sync() override { return write_front(pending_.size()) ? 0 : -1; }
+    int sync() override
+    {
+        write_front(pending_.size());
+        return 0;
+    }
 
 private:
-    // Writes the first `length` characters held and lets them go, written or not.
-    bool write_front(std::size_t length);
+    // Writes the first `length` characters held and lets them go, written or not. A failed
+    // write is never reported to the stream: a stream told of one fails for good and drops
+    // every later line, the final error line included.
+    void write_front(std::size_t length);
 
     int descriptor_;
     std::string pending_;

@@ -3,6 +3,7 @@
 #include "dock/dock_event.hpp"
 #include "dock/present.hpp"
 #include "face/face_layout.hpp"
+#include "face/face_texts.hpp"
 #include "main/process.hpp"
 #include "settings/config_file.hpp"
 #include "settings/config_writer.hpp"
@@ -26,17 +27,18 @@ void install_hangup_handler()
     sigaction(SIGHUP, &action, nullptr);
 }
 
-bool take_repaint_turn(RepaintMarks& marks, bool seconds_mode, const std::tm& local, bool force)
+bool take_repaint_turn(RepaintMarks& marks, bool seconds_mode, const std::tm& shown, bool force)
 {
-    if (seconds_mode) {
-        const int second = local.tm_sec % 60;
-        if (second == marks.last_second && !force) return false;
-        marks.last_second = second;
-        return true;
-    }
-    const int minute = local.tm_min % 60;
-    if (minute == marks.last_minute && !force) return false;
-    marks.last_minute = minute;
+    // The date and the hour count too: a changed zone or a clock set by a whole hour or day
+    // moves them while the minute stays.
+    const RepaintMarks now{shown.tm_year, shown.tm_yday, shown.tm_hour, shown.tm_min,
+                           seconds_mode ? shown.tm_sec : RepaintMarks{}.last_second};
+    const bool changed = now.last_year != marks.last_year || now.last_day != marks.last_day ||
+                         now.last_hour != marks.last_hour ||
+                         now.last_minute != marks.last_minute ||
+                         now.last_second != marks.last_second;
+    if (!changed && !force) return false;
+    marks = now;
     return true;
 }
 
@@ -62,9 +64,11 @@ Settings reload_configuration(const Settings& current, const Arguments& args,
     if (const auto path = config_path(args, env)) {
         struct stat status{};
         if (stat(path->c_str(), &status) != 0) {
-            if (auto written = write_config(*path, current); !written) {
+            // An editor that saves by moving the old file away may write the new one at any
+            // moment: the running settings go only where no file is, and the user's file wins.
+            if (auto written = write_new_config(*path, current); !written) {
                 err << "kestrelDial: failed to write config: " << written.error().text << "\n";
-            } else if (!current.quiet) {
+            } else if (*written && !current.quiet) {
                 err << "kestrelDial: wrote default config to " << *path << "\n";
             }
         }
@@ -73,18 +77,6 @@ Settings reload_configuration(const Settings& current, const Arguments& args,
     apply_command_line(fresh, args, err);
     return fresh;
 }
-
-namespace {
-
-std::tm local_time(const Instant& instant)
-{
-    const auto seconds = static_cast<time_t>(instant.seconds);
-    std::tm local{};
-    localtime_r(&seconds, &local);
-    return local;
-}
-
-} // namespace
 
 std::expected<int, Error> run_main_loop(DockWindow& window, const Font& font, PixelBuffer& buffer,
                                         Settings settings, const Arguments& args,
@@ -153,8 +145,10 @@ std::expected<int, Error> run_main_loop(DockWindow& window, const Font& font, Pi
 
         const Instant now = seams.clock();
         const MonotonicTime read_at = seams.monotonic();
-        const std::tm local = local_time(now);
-        const bool turn = take_repaint_turn(marks, settings.seconds, local, force);
+        // The zone the face shows, which a fixed offset or a TZ with seconds sets apart from
+        // the local one.
+        const std::tm face_time = shown_time(settings, now);
+        const bool turn = take_repaint_turn(marks, settings.seconds, face_time, force);
         if (turn) {
             if (auto shown = repaint(); !shown) return std::unexpected(shown.error());
         }
@@ -162,7 +156,8 @@ std::expected<int, Error> run_main_loop(DockWindow& window, const Font& font, Pi
         // A click or an exposure does not move the next wake-up; a repaint (a new second, a
         // reload, which may also have switched seconds on or off) plans it afresh.
         if (turn || read_at >= deadline) {
-            deadline = read_at + pass_wait(settings.seconds, local.tm_sec % 60, now.nanoseconds);
+            deadline =
+                read_at + pass_wait(settings.seconds, face_time.tm_sec % 60, now.nanoseconds);
         }
         const auto waited = seams.wait(window, deadline);
         if (!waited) return std::unexpected(waited.error());

@@ -39,23 +39,27 @@ struct LoopSeams {
         wait_for_dock_event;
 };
 
-// What the loop remembers of the last change-driven repaint; 61 lies outside 0..59, so the
-// first pass always repaints.
+// What the face showed at the last change-driven repaint: its date, hour, minute and (in
+// seconds mode) second. 61 lies outside the time fields, so the first pass always repaints.
 struct RepaintMarks {
-    int last_second = 61;
+    int last_year = 61; // years since 1900, as std::tm counts them
+    int last_day = 61;  // of the year
+    int last_hour = 61;
     int last_minute = 61;
+    int last_second = 61;
 };
 
-// True when the shown second (seconds mode) or minute changed since the marks, or force is
-// set; the marks then move to the new value.
-bool take_repaint_turn(RepaintMarks& marks, bool seconds_mode, const std::tm& local, bool force);
+// True when the shown time (to the second in seconds mode, else to the minute) differs from
+// the marks, or force is set; the marks then move to it. shown is in the zone the face shows.
+bool take_repaint_turn(RepaintMarks& marks, bool seconds_mode, const std::tm& shown, bool force);
 
-// How long to wait after a pass that read second_of_minute and the sub-second nanosecond.
+// How long to wait after a pass that read second_of_minute (of the shown zone) and the
+// sub-second nanosecond.
 std::chrono::nanoseconds pass_wait(bool seconds_mode, int second_of_minute,
                                    std::int32_t nanosecond);
 
-// A missing config file is first written with the running settings; then defaults, the file
-// and the command line are laid anew.
+// A missing config file is first written with the running settings (unless a file appears
+// meanwhile); then defaults, the file and the command line are laid anew.
 Settings reload_configuration(const Settings& current, const Arguments& args,
                               const Environment& env, std::ostream& err);
 

@@ -21,10 +21,12 @@ std::string active_or_commented(const std::optional<std::string>& value, std::st
     return "# " + std::string(key) + " =\n";
 }
 
-std::unexpected<Error> system_error(int error_number)
-{
-    return std::unexpected(description(os_error_text(error_number)));
-}
+// Storing stops at the first failing step with its errno value; write_config then names the
+// file around the system's text.
+template <typename T = void>
+using Stored = std::expected<T, int>;
+
+std::unexpected<int> failed(int error_number) { return std::unexpected(error_number); }
 
 std::string parent_directory(const std::string& path)
 {
@@ -34,46 +36,56 @@ std::string parent_directory(const std::string& path)
     return path.substr(0, slash);
 }
 
+std::string base_name(const std::string& path) { return path.substr(path.find_last_of('/') + 1); }
+
+std::string in_directory(const std::string& directory, const std::string& name)
+{
+    if (directory.empty()) return name;
+    return (directory == "/" ? "/" : directory + "/") + name;
+}
+
+// "newdir/", "." or "..": a plain write would find a directory there, so nothing is made.
+bool names_a_directory(const std::string& path)
+{
+    const std::string name = base_name(path);
+    return name.empty() || name == "." || name == "..";
+}
+
 // mkdir -p with mode 0777 as reduced by the umask; directories that exist are fine.
-std::expected<void, Error> create_directories(const std::string& directory)
+Stored<> create_directories(const std::string& directory)
 {
     if (directory.empty()) return {};
     struct stat status {};
     if (::stat(directory.c_str(), &status) == 0) {
         if (S_ISDIR(status.st_mode)) return {};
-        return system_error(ENOTDIR);
+        return failed(ENOTDIR);
     }
-    if (errno != ENOENT) return system_error(errno);
+    if (errno != ENOENT) return failed(errno);
     if (auto parent = create_directories(parent_directory(directory)); !parent) return parent;
-    if (::mkdir(directory.c_str(), 0777) != 0 && errno != EEXIST) return system_error(errno);
+    if (::mkdir(directory.c_str(), 0777) != 0 && errno != EEXIST) return failed(errno);
     return {};
 }
 
 // Follows symbolic links to the file that really holds the configuration, so that a
 // symlinked config (dotfile managers) keeps its link. A dangling link gives the path it
 // points at.
-std::expected<std::string, Error> resolve_links(std::string path)
+Stored<std::string> resolve_links(std::string path)
 {
     for (int hops = 0; hops < 40; ++hops) {
         struct stat status {};
         if (::lstat(path.c_str(), &status) != 0) {
             if (errno == ENOENT) return path;
-            return system_error(errno);
+            return failed(errno);
         }
         if (!S_ISLNK(status.st_mode)) return path;
         std::string target(4096, '\0');
         const ssize_t length = ::readlink(path.c_str(), target.data(), target.size());
-        if (length < 0) return system_error(errno);
-        if (static_cast<std::size_t>(length) >= target.size()) return system_error(ENAMETOOLONG);
+        if (length < 0) return failed(errno);
+        if (static_cast<std::size_t>(length) >= target.size()) return failed(ENAMETOOLONG);
         target.resize(static_cast<std::size_t>(length));
-        if (target.starts_with('/')) {
-            path = target;
-        } else {
-            const std::string directory = parent_directory(path);
-            path = directory.empty() ? target : (directory == "/" ? "/" : directory + "/") + target;
-        }
+        path = target.starts_with('/') ? target : in_directory(parent_directory(path), target);
     }
-    return system_error(ELOOP);
+    return failed(ELOOP);
 }
 
 mode_t current_umask()
@@ -84,13 +96,13 @@ mode_t current_umask()
     return mask;
 }
 
-std::expected<void, Error> write_all(int fd, std::string_view text)
+Stored<> write_all(int fd, std::string_view text)
 {
     while (!text.empty()) {
         const ssize_t written = ::write(fd, text.data(), text.size());
         if (written < 0 && errno == EINTR) continue;
-        if (written < 0) return system_error(errno);
-        if (written == 0) return system_error(EIO);
+        if (written < 0) return failed(errno);
+        if (written == 0) return failed(EIO);
         text.remove_prefix(static_cast<std::size_t>(written));
     }
     return {};
@@ -98,70 +110,187 @@ std::expected<void, Error> write_all(int fd, std::string_view text)
 
 // Something that exists but is not a regular file (a device, a FIFO) cannot be replaced
 // by a rename without destroying it; the text is written into it instead.
-std::expected<void, Error> write_into_special_file(const std::string& path, std::string_view text)
+Stored<> write_into_special_file(const std::string& path, std::string_view text)
 {
     const int fd = ::open(path.c_str(), O_WRONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
-    if (fd < 0) return system_error(errno);
-    std::expected<void, Error> result;
+    if (fd < 0) return failed(errno);
+    Stored<> result;
     const int flags = ::fcntl(fd, F_GETFL);
     if (flags < 0 || ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) != 0)
-        result = system_error(errno);
+        result = failed(errno);
     else
         result = write_all(fd, text);
     ::close(fd);
     return result;
 }
 
+// The file itself, opened with the given flags and written whole: what a plain write does.
+Stored<> write_directly(const std::string& path, std::string_view text, int flags)
+{
+    const int fd = ::open(path.c_str(), O_WRONLY | O_CLOEXEC | O_NOCTTY | flags, 0666);
+    if (fd < 0) return failed(errno);
+    Stored<> result = write_all(fd, text);
+    if (result && ::fsync(fd) != 0 && errno != EINVAL) result = failed(errno);
+    if (::close(fd) != 0 && result) result = failed(errno);
+    return result;
+}
+
+// Where a temporary file cannot be made beside the target (a directory the user may not
+// write, a name with no room for the suffix) the file itself can still be written. Not for a
+// full disk: truncating there could lose the old text as well.
+bool no_room_beside(int error_number)
+{
+    return error_number == EACCES || error_number == EPERM || error_number == EROFS ||
+           error_number == ENAMETOOLONG;
+}
+
+// A fresh file beside target holding the whole text, on disk and closed; gives its name.
+Stored<std::string> write_temporary(const std::string& target, std::string_view text, mode_t mode,
+                                    const struct stat* old_status)
+{
+    std::string temporary =
+        in_directory(parent_directory(target), "." + base_name(target) + ".XXXXXX");
+    const int fd = ::mkostemp(temporary.data(), O_CLOEXEC);
+    if (fd < 0) return failed(errno);
+    if (old_status != nullptr && old_status->st_uid != ::geteuid()) {
+        // Best effort: root rewriting a user's file should not take it over.
+        [[maybe_unused]] const int ignored =
+            ::fchown(fd, old_status->st_uid, old_status->st_gid);
+    }
+    int error_number = 0;
+    if (::fchmod(fd, mode) != 0)
+        error_number = errno;
+    else if (auto written = write_all(fd, text); !written)
+        error_number = written.error();
+    else if (::fsync(fd) != 0)
+        error_number = errno;
+    if (::close(fd) != 0 && error_number == 0) error_number = errno;
+    if (error_number != 0) {
+        ::unlink(temporary.c_str());
+        return failed(error_number);
+    }
+    return temporary;
+}
+
+// Makes a rename or link itself durable; a failure here no longer endangers any data.
+void sync_directory(const std::string& target)
+{
+    const std::string directory = parent_directory(target);
+    const int fd =
+        ::open(directory.empty() ? "." : directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0) return;
+    ::fsync(fd);
+    ::close(fd);
+}
+
 // Writes the text to a fresh file beside target and renames it over target: readers see
 // either the old file or the whole new one, never a truncated mix.
-std::expected<void, Error> replace_file(const std::string& target, std::string_view text)
+Stored<> replace_file(const std::string& target, std::string_view text)
 {
     struct stat old_status {};
     const bool exists = ::stat(target.c_str(), &old_status) == 0;
+    // The rename would replace a file that the user may not write; refuse as opening it would.
+    if (exists && ::faccessat(AT_FDCWD, target.c_str(), W_OK, AT_EACCESS) != 0)
+        return failed(errno);
     const mode_t mode = exists ? (old_status.st_mode & 07777) : (0666 & ~current_umask());
 
-    const std::string directory = parent_directory(target);
-    const std::string base_name = target.substr(target.find_last_of('/') + 1);
-    std::string temporary =
-        (directory.empty() ? "" : (directory == "/" ? "/" : directory + "/")) + "." + base_name +
-        ".XXXXXX";
-    const int fd = ::mkostemp(temporary.data(), O_CLOEXEC);
-    if (fd < 0) return system_error(errno);
-
-    const auto fail = [&](int error_number) {
-        ::close(fd);
-        ::unlink(temporary.c_str());
-        return system_error(error_number);
-    };
-    if (exists && old_status.st_uid != ::geteuid()) {
-        // Best effort: root rewriting a user's file should not take it over.
-        [[maybe_unused]] const int ignored = ::fchown(fd, old_status.st_uid, old_status.st_gid);
+    const Stored<std::string> temporary =
+        write_temporary(target, text, mode, exists ? &old_status : nullptr);
+    if (!temporary) {
+        if (!no_room_beside(temporary.error())) return failed(temporary.error());
+        return write_directly(target, text, O_CREAT | O_TRUNC);
     }
-    if (::fchmod(fd, mode) != 0) return fail(errno);
-    if (auto written = write_all(fd, text); !written) {
-        ::close(fd);
-        ::unlink(temporary.c_str());
-        return written;
-    }
-    if (::fsync(fd) != 0) return fail(errno);
-    if (::close(fd) != 0) {
+    if (::rename(temporary->c_str(), target.c_str()) != 0) {
         const int error_number = errno;
-        ::unlink(temporary.c_str());
-        return system_error(error_number);
+        ::unlink(temporary->c_str());
+        return failed(error_number);
     }
-    if (::rename(temporary.c_str(), target.c_str()) != 0) {
-        const int error_number = errno;
-        ::unlink(temporary.c_str());
-        return system_error(error_number);
-    }
-    // Make the rename itself durable; a failure here no longer endangers any data.
-    const int directory_fd =
-        ::open(directory.empty() ? "." : directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (directory_fd >= 0) {
-        ::fsync(directory_fd);
-        ::close(directory_fd);
-    }
+    sync_directory(target);
     return {};
+}
+
+// A file made only where none is: true when it was made, false when a file was there first.
+Stored<bool> create_exclusively(const std::string& target, std::string_view text)
+{
+    const Stored<> written = write_directly(target, text, O_CREAT | O_EXCL);
+    if (written) return true;
+    if (written.error() == EEXIST) return false;
+    return failed(written.error());
+}
+
+// Publishes the temporary file (holding text) at target only where no file is: true when it
+// was put there, false when a file was there (the temporary one is then dropped).
+Stored<bool> publish_without_replacing(const std::string& temporary, const std::string& target,
+                                       std::string_view text)
+{
+    if (::renameat2(AT_FDCWD, temporary.c_str(), AT_FDCWD, target.c_str(), RENAME_NOREPLACE) == 0)
+        return true;
+    int error_number = errno;
+    // File systems (and kernels) without the flag: a hard link never replaces either.
+    if (error_number == EINVAL || error_number == ENOSYS || error_number == EOPNOTSUPP) {
+        if (::link(temporary.c_str(), target.c_str()) == 0) {
+            ::unlink(temporary.c_str());
+            return true;
+        }
+        error_number = errno;
+        if (error_number == EPERM || error_number == EOPNOTSUPP || error_number == ENOSYS) {
+            // Nor hard links: an exclusive create, written in place.
+            ::unlink(temporary.c_str());
+            return create_exclusively(target, text);
+        }
+    }
+    ::unlink(temporary.c_str());
+    if (error_number == EEXIST) return false;
+    return failed(error_number);
+}
+
+Stored<bool> store_new_file(const std::string& target, std::string_view text)
+{
+    const Stored<std::string> temporary =
+        write_temporary(target, text, 0666 & ~current_umask(), nullptr);
+    if (!temporary) {
+        if (!no_room_beside(temporary.error())) return failed(temporary.error());
+        return create_exclusively(target, text);
+    }
+    const Stored<bool> published = publish_without_replacing(*temporary, target, text);
+    if (published && *published) sync_directory(target);
+    return published;
+}
+
+Stored<> store(const std::string& path, std::string_view text)
+{
+    if (path.empty()) return failed(ENOENT);
+    if (names_a_directory(path)) return failed(EISDIR);
+    struct stat status {};
+    if (::stat(path.c_str(), &status) == 0 && !S_ISREG(status.st_mode)) {
+        if (S_ISDIR(status.st_mode)) return failed(EISDIR);
+        return write_into_special_file(path, text);
+    }
+    const Stored<std::string> target = resolve_links(path);
+    if (!target) return failed(target.error());
+    if (names_a_directory(*target)) return failed(EISDIR);
+    if (auto created = create_directories(parent_directory(*target)); !created) return created;
+    return replace_file(*target, text);
+}
+
+Stored<bool> store_where_no_file_is(const std::string& path, std::string_view text)
+{
+    if (path.empty()) return failed(ENOENT);
+    if (names_a_directory(path)) return failed(EISDIR);
+    struct stat status {};
+    if (::stat(path.c_str(), &status) == 0) return false;
+    const Stored<std::string> target = resolve_links(path);
+    if (!target) return failed(target.error());
+    if (names_a_directory(*target)) return failed(EISDIR);
+    if (auto created = create_directories(parent_directory(*target)); !created)
+        return failed(created.error());
+    return store_new_file(*target, text);
+}
+
+Error write_error(const std::string& path, int error_number)
+{
+    return description("cannot write " + replace_invalid_utf8(path) + ": " +
+                       os_error_text(error_number));
 }
 
 } // namespace
@@ -255,19 +384,18 @@ std::expected<void, Error> check_writable(const Settings& settings)
 std::expected<void, Error> write_config(const std::string& path, const Settings& settings)
 {
     if (auto writable = check_writable(settings); !writable) return writable;
-    const std::string text = render_config(settings);
-    if (path.empty()) return system_error(ENOENT);
+    if (auto stored = store(path, render_config(settings)); !stored)
+        return std::unexpected(write_error(path, stored.error()));
+    return {};
+}
 
-    struct stat status {};
-    if (::stat(path.c_str(), &status) == 0 && !S_ISREG(status.st_mode)) {
-        if (S_ISDIR(status.st_mode)) return system_error(EISDIR);
-        return write_into_special_file(path, text);
-    }
-
-    const std::expected<std::string, Error> target = resolve_links(path);
-    if (!target) return std::unexpected(target.error());
-    if (auto created = create_directories(parent_directory(*target)); !created) return created;
-    return replace_file(*target, text);
+std::expected<bool, Error> write_new_config(const std::string& path, const Settings& settings)
+{
+    if (auto writable = check_writable(settings); !writable)
+        return std::unexpected(writable.error());
+    const Stored<bool> stored = store_where_no_file_is(path, render_config(settings));
+    if (!stored) return std::unexpected(write_error(path, stored.error()));
+    return *stored;
 }
 
 } // namespace kd

@@ -38,11 +38,23 @@ void ask_yes_no(std::string_view question, bool& field, std::istream& in, std::o
     if (!answer.empty()) field = is_yes(answer);
 }
 
+// A text answer that the file could not hold faithfully is refused here, at its question,
+// rather than refusing the whole file after the last one.
+void take_text(const std::string& answer, std::optional<std::string>& field, std::ostream& err)
+{
+    if (answer.empty()) return;
+    if (!is_valid_utf8(answer))
+        err << "  Invalid text (not UTF-8), keeping current\n" << std::flush;
+    else if (answer.find_first_of("\n\r") != std::string::npos)
+        err << "  Invalid text (line break), keeping current\n" << std::flush;
+    else
+        field = answer;
+}
+
 void ask_text(std::string_view question, std::optional<std::string>& field, std::istream& in,
               std::ostream& err)
 {
-    const std::string answer = prompt_line(std::string(question) + bracketed(field) + ": ", in, err);
-    if (!answer.empty()) field = answer;
+    take_text(prompt_line(std::string(question) + bracketed(field) + ": ", in, err), field, err);
 }
 
 void ask_color(std::string_view question, Rgb& field, std::istream& in, std::ostream& err)
@@ -127,8 +139,8 @@ Settings run_configure(Settings settings, std::istream& in, std::ostream& err,
         if (const auto detected = detect_font(); detected && !detected->empty())
             font_hint = " [auto: " + replace_invalid_utf8(*detected) + "]";
     }
-    const std::string font = prompt_line("Font path (Enter for auto-detect)" + font_hint + ": ", in, err);
-    if (!font.empty()) settings.font = font;
+    take_text(prompt_line("Font path (Enter for auto-detect)" + font_hint + ": ", in, err),
+              settings.font, err);
 
     ask_color("Main color R,G,B", settings.color, in, err);
     ask_color("Dim color R,G,B", settings.dim_color, in, err);

@@ -7,11 +7,14 @@
 #include "support/child_process.hpp"
 #include "support/temp_dir.hpp"
 
+#include <algorithm>
 #include <csignal>
 #include <fcntl.h>
 #include <filesystem>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <unistd.h>
+#include <utility>
 
 namespace kd {
 namespace {
@@ -197,12 +200,18 @@ TEST_F(Program, NoConfigPathWithoutHome)
     EXPECT_EQ(result.err, "Cannot determine config path (HOME not set)\n");
 }
 
-TEST_F(Program, WriteFailureEndsWithTheErrorLine)
+TEST_F(Program, WriteFailureEndsWithTheErrorLineNamingTheFile)
 {
     write_file(home.file("plain"), "");
-    const RunResult result = run({"--write-config", home.file("plain/config")});
-    EXPECT_EQ(result.exit_status, 1);
-    EXPECT_EQ(result.err, "Error: Not a directory (os error 20)\n");
+    for (const auto& [target, reason] :
+         {std::pair{home.file("plain/config"), "Not a directory (os error 20)"},
+          // Refused before anything is made: the directory must not be left behind.
+          std::pair{home.file("newdir/"), "Is a directory (os error 21)"}}) {
+        const RunResult result = run({"--write-config", target});
+        EXPECT_EQ(result.exit_status, 1);
+        EXPECT_EQ(result.err, "Error: cannot write " + target + ": " + reason + "\n");
+    }
+    EXPECT_FALSE(std::filesystem::exists(home.file("newdir")));
 }
 
 TEST_F(Program, LabelWithALineBreakIsRefusedBeforeTheQuestion)
@@ -357,6 +366,28 @@ TEST(LineWriter, WritesEachLineWholeAndAPromptOnFlush)
         err << "unended";
     }
     EXPECT_EQ(drain(), "unended");
+    close(ends[0]);
+    close(ends[1]);
+}
+
+TEST(LineWriter, AFailedWriteDoesNotSilenceTheLinesAfterIt)
+{
+    int ends[2];
+    ASSERT_EQ(pipe2(ends, O_NONBLOCK), 0);
+    const std::string block(4096, 'x');
+    while (write(ends[1], block.data(), block.size()) > 0) {
+    }
+    LineWriter lines(ends[1]);
+    std::ostream err(&lines);
+    err << "kestrelDial: lost in a full pipe\n" << std::flush;
+    char chunk[4096];
+    while (read(ends[0], chunk, sizeof chunk) > 0) {
+    }
+    err << "Error: " << "still written\n";
+    EXPECT_TRUE(err.good());
+    const ssize_t count = read(ends[0], chunk, sizeof chunk);
+    EXPECT_EQ(std::string(chunk, static_cast<std::size_t>(std::max<ssize_t>(count, 0))),
+              "Error: still written\n");
     close(ends[0]);
     close(ends[1]);
 }

@@ -1,5 +1,6 @@
 // Faults from the outside world while the clock runs: the window manager going away and
-// coming back, and the config file being rewritten under a storm of reloads.
+// coming back, the config file being rewritten under a storm of reloads or saved while a
+// reload writes its own copy, and a start with the standard descriptors closed.
 #include "support/child_process.hpp"
 #include "support/temp_dir.hpp"
 #include "support/x_client.hpp"
@@ -10,7 +11,11 @@
 #include <atomic>
 #include <csignal>
 #include <cstdio>
+#include <filesystem>
+#include <string>
 #include <thread>
+#include <unistd.h>
+#include <vector>
 
 namespace kd::test {
 namespace {
@@ -23,6 +28,30 @@ bool shows_bevel(xcb_connection_t* x, xcb_window_t window)
     // The outermost ring's top-left pixel, 30,30,30, reads the same in either byte order.
     return pixels && pixels->size() >= 4 && (*pixels)[0] == 30 && (*pixels)[1] == 30 &&
            (*pixels)[2] == 30;
+}
+
+// Whether some pixel of the window is r, g, b, in either image byte order.
+bool shows_color(xcb_connection_t* x, xcb_window_t window, std::uint8_t r, std::uint8_t g,
+                 std::uint8_t b)
+{
+    const auto pixels = get_image(x, window, 96, 96);
+    if (!pixels) return false;
+    for (std::size_t i = 0; i + 3 < pixels->size(); i += 4) {
+        const std::uint8_t* p = pixels->data() + i;
+        if ((p[0] == b && p[1] == g && p[2] == r) || (p[1] == r && p[2] == g && p[3] == b))
+            return true;
+    }
+    return false;
+}
+
+std::optional<xcb_window_t> wait_for_face(xcb_connection_t* x, xcb_window_t root)
+{
+    std::optional<xcb_window_t> window;
+    wait_until([&] {
+        window = find_window_by_name(x, root, "kestrelDial");
+        return window.has_value();
+    }, 10000ms);
+    return window;
 }
 
 TEST(Faults, ClockOutlivesAWindowManagerRestartAndDocksAgain)
@@ -108,6 +137,93 @@ TEST(Faults, ConfigRewrittenDuringAReloadStormNeverHurtsTheClock)
     EXPECT_EQ(clock.wait_exit(10s), 0);
     EXPECT_EQ(clock.stderr_text().find("Error"), std::string::npos) << clock.stderr_text();
 }
+
+TEST(Faults, ClosedStandardDescriptorsStayOffTheXConnection)
+{
+    for (const char* closing : {"2>&-", "<&- >&- 2>&-"}) {
+        SCOPED_TRACE(closing);
+        XvfbServer server;
+        TempDir home;
+        XConnection x(server.display());
+        RunningProgram clock({"/bin/sh", "-c", std::string("exec \"$@\" ") + closing, "sh",
+                              KD_BINARY, "--font", KD_TEST_FONT},
+                             {"HOME=" + home.path, "PATH=/usr/bin:/bin",
+                              "DISPLAY=" + server.display()});
+        const auto window = wait_for_face(x.get(), x.root());
+        ASSERT_TRUE(window);
+        ASSERT_TRUE(clock.wait_until_catching(SIGHUP, 10s));
+        for (int fd = 0; fd <= 2; ++fd) {
+            std::error_code error;
+            const auto target = std::filesystem::read_symlink(
+                "/proc/" + std::to_string(clock.pid()) + "/fd/" + std::to_string(fd), error);
+            EXPECT_FALSE(target.string().starts_with("socket:")) << fd << " is " << target;
+        }
+        // A reload, and its status line, and the face still follows it.
+        write_file(home.path + "/.config/kestrelDial/config", "color = 255, 0, 0\n");
+        clock.send_signal(SIGHUP);
+        EXPECT_TRUE(wait_until([&] { return shows_color(x.get(), *window, 255, 0, 0); }));
+        EXPECT_TRUE(clock.running());
+    }
+}
+
+// strace's tampering with the clock's calls. Whatever call puts the clock's copy in place is
+// held for 3 s, so the user's save lands between the clock's look at the path and its copy's
+// arrival.
+struct SaveRace {
+    std::string name;
+    std::vector<std::string> tampering;
+};
+
+void PrintTo(const SaveRace& race, std::ostream* out) { *out << race.name; }
+
+class ConfigSavedDuringAReload : public ::testing::TestWithParam<SaveRace> {};
+
+TEST_P(ConfigSavedDuringAReload, IsKeptAndRead)
+{
+    XvfbServer server;
+    TempDir home;
+    XConnection x(server.display());
+    const std::string directory = home.path + "/.config/kestrelDial";
+    const std::string config = directory + "/config";
+    std::filesystem::create_directories(directory);
+    std::vector<std::string> argv{"strace", "-D", "-f", "-qq", "-o", "/dev/null"};
+    for (const std::string& expression : GetParam().tampering) argv.insert(argv.end(), {"-e", expression});
+    argv.insert(argv.end(), {KD_BINARY, "--font", KD_TEST_FONT});
+    RunningProgram clock(argv, {"HOME=" + home.path, "PATH=/usr/bin:/bin", "DISPLAY=" + server.display()});
+    const auto window = wait_for_face(x.get(), x.root());
+    ASSERT_TRUE(window) << clock.stderr_text();
+    ASSERT_TRUE(clock.wait_until_catching(SIGHUP, 10s)) << clock.stderr_text();
+
+    clock.send_signal(SIGHUP);
+    ASSERT_TRUE(wait_until([&] {
+        for (const auto& entry : std::filesystem::directory_iterator(directory))
+            if (entry.path().filename().string().starts_with(".config.")) return true;
+        return false;
+    }, 10000ms)) << "the clock never started its copy";
+    const std::string marker = home.file("middle-ran");
+    const std::string saved = "# mine\nmiddle_click = touch '" + marker + "'\n";
+    write_file(config + ".saving", saved);
+    ASSERT_EQ(std::rename((config + ".saving").c_str(), config.c_str()), 0);
+
+    ASSERT_TRUE(clock.wait_for_stderr("kestrelDial: config reloaded (SIGHUP)\n", 20s))
+        << clock.stderr_text();
+    EXPECT_EQ(read_file(config), saved);
+    EXPECT_EQ(clock.stderr_text().find("wrote default config"), std::string::npos);
+    EXPECT_EQ(clock.stderr_text().find("failed to write config"), std::string::npos);
+    EXPECT_EQ(std::vector<std::filesystem::path>(std::filesystem::directory_iterator(directory), {}),
+              std::vector<std::filesystem::path>{config});
+    // The clock runs on what the user saved.
+    fake_click(x.get(), 48, 48, 2);
+    EXPECT_TRUE(wait_until([&] { return access(marker.c_str(), F_OK) == 0; }));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Publishing, ConfigSavedDuringAReload,
+    ::testing::Values(SaveRace{"Rename", {"inject=renameat2:delay_enter=3000000"}},
+                      // A file system that knows no rename without replacing: a hard link.
+                      SaveRace{"Link",
+                               {"inject=renameat2:error=EINVAL", "inject=link,linkat:delay_enter=3000000"}}),
+    [](const auto& test_case) { return test_case.param.name; });
 
 } // namespace
 } // namespace kd::test

@@ -12,8 +12,9 @@
 #include <gtest/gtest.h>
 
 #include <csignal>
-#include <unistd.h>
+#include <optional>
 #include <sstream>
+#include <unistd.h>
 
 namespace kd::test {
 namespace {
@@ -184,24 +185,50 @@ INSTANTIATE_TEST_SUITE_P(Drift, SecondsMode,
                                            // far outside it: one retry 10 ms later each second
                                            SecondsCase{5000000, 10, 2}));
 
-TEST_F(MainLoop, MinuteModeStartedAtHalfPastPaintsAgainOnlyAfterTheMinuteTurns)
+struct MinuteCase {
+    const char* zone;
+    std::optional<std::int32_t> timezone;
+    std::int64_t start;
+    std::int64_t shown_minute_turns; // when the minute on the face changes
+};
+
+void PrintTo(const MinuteCase& c, std::ostream* out)
 {
-    time.start = Instant{NOON + 30, 0};
-    time.during_wait = [this](int) {
-        if (time.now().seconds < NOON + 75) return false;
+    *out << c.zone << (c.timezone ? " shown at a fixed offset" : "") << " from +" << c.start - NOON;
+}
+
+class MinuteMode : public MainLoop, public ::testing::WithParamInterface<MinuteCase> {};
+
+TEST_P(MinuteMode, PaintsAgainOnlyAfterTheShownMinuteTurns)
+{
+    const MinuteCase& c = GetParam();
+    const ScopedZone local_zone(c.zone);
+    time.start = Instant{c.start, 0};
+    time.during_wait = [this, &c](int) {
+        if (time.now().seconds < c.shown_minute_turns + 5) return false;
         close_window_from_outside();
         return true;
     };
-    ASSERT_EQ(run(Settings{}).value_or(-1), 0);
+    Settings settings;
+    settings.timezone = c.timezone;
+    ASSERT_EQ(run(settings).value_or(-1), 0);
 
     const auto painted = time.repaints();
     ASSERT_EQ(painted.size(), 2u);
-    EXPECT_EQ(millis(painted[0]), (NOON + 30) * 1000);
-    EXPECT_GE(millis(painted[1]), (NOON + 60) * 1000);
-    EXPECT_LE(millis(painted[1]), (NOON + 60) * 1000 + 100);
-    // Idle: about one wake-up a second.
-    EXPECT_LE(time.waits.size(), 60u);
+    EXPECT_EQ(millis(painted[0]), c.start * 1000);
+    EXPECT_GE(millis(painted[1]), c.shown_minute_turns * 1000);
+    EXPECT_LE(millis(painted[1]), c.shown_minute_turns * 1000 + 100);
+    // Idle: about one wake-up a second, ten in the minute's last second.
+    EXPECT_LE(time.waits.size(), static_cast<std::size_t>(c.shown_minute_turns + 5 - c.start + 10));
 }
+
+INSTANTIATE_TEST_SUITE_P(
+    Zones, MinuteMode,
+    ::testing::Values(MinuteCase{"UTC", std::nullopt, NOON + 30, NOON + 60},
+                      // A local zone 30 s east of UTC turns its minutes at half past.
+                      MinuteCase{"ABC-0:00:30", std::nullopt, NOON + 10, NOON + 30},
+                      // Shown in UTC, the face turns with UTC, whatever the local zone does.
+                      MinuteCase{"ABC-0:00:30", 0, NOON + 10, NOON + 60}));
 
 TEST_F(MainLoop, AClickDuringTheWaitRunsItsCommandAtOnceAndTheWaitKeepsItsDeadline)
 {
@@ -306,7 +333,9 @@ TEST_F(MainLoop, AConfigThatCannotBeWrittenIsReportedEvenWhenQuietAndTheReloadGo
     Settings quiet;
     quiet.quiet = true;
     ASSERT_EQ(run(quiet, {"kestrelDial", "--quiet"}).value_or(-1), 0);
-    EXPECT_EQ(err.str(), "kestrelDial: failed to write config: Not a directory (os error 20)\n");
+    EXPECT_EQ(err.str(), "kestrelDial: failed to write config: cannot write " +
+                             config_home.file("blocker") +
+                             "/kestrelDial/config: Not a directory (os error 20)\n");
 }
 
 TEST_F(MainLoop, QuietInTheReloadedFileSilencesThatVeryReload)

@@ -45,12 +45,14 @@ INSTANTIATE_TEST_SUITE_P(
         WaitCase{false, 59, 850000, 100000}, WaitCase{false, 59, 899000, 100000},
         WaitCase{false, 59, 999000, 100000}));
 
-std::tm at(int minute, int second)
+std::tm at(int minute, int second, int hour = 12, int day_of_year = 0)
 {
-    std::tm local{};
-    local.tm_min = minute;
-    local.tm_sec = second;
-    return local;
+    std::tm shown{};
+    shown.tm_yday = day_of_year;
+    shown.tm_hour = hour;
+    shown.tm_min = minute;
+    shown.tm_sec = second;
+    return shown;
 }
 
 TEST(RepaintTurn, FirstPassAlwaysPaints)
@@ -78,6 +80,18 @@ TEST(RepaintTurn, MinuteModeIgnoresSecondsUntilTheMinuteTurns)
     EXPECT_FALSE(take_repaint_turn(marks, false, at(0, 31), false));
     EXPECT_FALSE(take_repaint_turn(marks, false, at(0, 59), false));
     EXPECT_TRUE(take_repaint_turn(marks, false, at(1, 0), false));
+}
+
+TEST(RepaintTurn, AnHourOrADayMovedUnderAKeptMinuteIsAChange)
+{
+    // The system zone changed by an hour, then the clock was set a day on.
+    for (const bool seconds_mode : {false, true}) {
+        RepaintMarks marks;
+        ASSERT_TRUE(take_repaint_turn(marks, seconds_mode, at(5, 10), false));
+        EXPECT_TRUE(take_repaint_turn(marks, seconds_mode, at(5, 10, 13), false));
+        EXPECT_TRUE(take_repaint_turn(marks, seconds_mode, at(5, 10, 13, 1), false));
+        EXPECT_FALSE(take_repaint_turn(marks, seconds_mode, at(5, 10, 13, 1), false));
+    }
 }
 
 TEST(RepaintTurn, ForceRepaintsAndMovesTheMark)

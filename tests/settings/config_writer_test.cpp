@@ -6,6 +6,8 @@
 
 #include <algorithm>
 #include <filesystem>
+#include <optional>
+#include <utility>
 #include <gtest/gtest.h>
 #include <csignal>
 #include <fcntl.h>
@@ -341,18 +343,62 @@ std::string write_config_unprivileged(const std::string& path, const Settings& s
     return text;
 }
 
-TEST(WriteConfig, FailureInReadOnlyDirectoryLeavesTheOldFileAndNoTemporaryFile)
+// What a plain write would do, as a user without root's powers: refused where opening the file
+// for writing is refused, written in place where only a temporary file cannot be made.
+struct UnprivilegedCase {
+    std::string name;
+    mode_t directory_mode;
+    std::optional<mode_t> file_mode; // no file when absent
+    std::string file_name;
+    bool written;
+};
+
+void PrintTo(const UnprivilegedCase& c, std::ostream* out) { *out << c.name; }
+
+class UnprivilegedWrite : public testing::TestWithParam<UnprivilegedCase> {};
+
+TEST_P(UnprivilegedWrite, AsAPlainWriteWouldAndWithoutATemporaryFileLeft)
 {
+    const UnprivilegedCase& c = GetParam();
     const TempDir dir;
-    const std::string path = dir.file("locked/config");
-    write_file(path, "size = 200\n");
+    const std::string path = dir.file("locked/" + c.file_name);
+    std::filesystem::create_directories(dir.file("locked"));
+    if (c.file_mode) {
+        write_file(path, "size = 200\n");
+        ASSERT_EQ(::chmod(path.c_str(), *c.file_mode), 0);
+    }
     ASSERT_EQ(::chmod(dir.path.c_str(), 0755), 0);
-    ASSERT_EQ(::chmod(path.c_str(), 0666), 0);
-    ASSERT_EQ(::chmod(dir.file("locked").c_str(), 0555), 0);
-    EXPECT_EQ(write_config_unprivileged(path, Settings{}), "Permission denied (os error 13)");
-    EXPECT_EQ(read_file(path), "size = 200\n");
-    EXPECT_EQ(entries(dir.file("locked")), std::vector<std::string>{"config"});
+    ASSERT_EQ(::chmod(dir.file("locked").c_str(), c.directory_mode), 0);
+    const std::string error = write_config_unprivileged(path, Settings{});
+    ASSERT_EQ(::chmod(dir.file("locked").c_str(), 0755), 0);
+    if (c.written) {
+        EXPECT_EQ(error, "");
+        EXPECT_EQ(read_file(path), DEFAULT_TEXT);
+        if (c.file_mode) {
+            EXPECT_EQ(mode_of(path), *c.file_mode);
+        }
+    } else {
+        EXPECT_EQ(error, "cannot write " + path + ": Permission denied (os error 13)");
+        if (c.file_mode) {
+            EXPECT_EQ(read_file(path), "size = 200\n");
+        }
+    }
+    const bool file_there = c.file_mode || c.written;
+    EXPECT_EQ(entries(dir.file("locked")),
+              file_there ? std::vector<std::string>{c.file_name} : std::vector<std::string>{});
 }
+
+INSTANTIATE_TEST_SUITE_P(
+    Permissions, UnprivilegedWrite,
+    testing::Values(
+        // The rename would have replaced a file that may not be written.
+        UnprivilegedCase{"ReadOnlyFileInAnOpenDirectory", 0777, 0444, "config", false},
+        UnprivilegedCase{"WritableFileInALockedDirectory", 0555, 0666, "config", true},
+        UnprivilegedCase{"NoFileInALockedDirectory", 0555, std::nullopt, "config", false},
+        // No room for the temporary name's suffix: written directly, existing or new.
+        UnprivilegedCase{"LongNameOfAFile", 0777, 0666, std::string(250, 'c'), true},
+        UnprivilegedCase{"LongNameOfNoFile", 0777, std::nullopt, std::string(250, 'c'), true}),
+    [](const auto& test_case) { return test_case.param.name; });
 
 TEST(WriteConfig, FailureHalfWayLeavesTheOldFileAndNoTemporaryFile)
 {
@@ -371,21 +417,47 @@ TEST(WriteConfig, FailureHalfWayLeavesTheOldFileAndNoTemporaryFile)
     std::signal(SIGXFSZ, previous_handler);
 
     ASSERT_FALSE(result);
-    EXPECT_EQ(result.error().text, "File too large (os error 27)");
+    EXPECT_EQ(result.error().text, "cannot write " + path + ": File too large (os error 27)");
     EXPECT_EQ(read_file(path), "size = 200\n");
     EXPECT_EQ(entries(dir.path), std::vector<std::string>{"config"});
 }
 
-TEST(WriteConfig, SystemErrorsAreDescribed)
+TEST(WriteConfig, SystemErrorsNameTheFile)
 {
     const TempDir dir;
     write_file(dir.file("file"), "");
-    const auto under_file = write_config(dir.file("file/config"), Settings{});
-    ASSERT_FALSE(under_file);
-    EXPECT_EQ(under_file.error().text, "Not a directory (os error 20)");
-    const auto directory = write_config(dir.path, Settings{});
-    ASSERT_FALSE(directory);
-    EXPECT_EQ(directory.error().text, "Is a directory (os error 21)");
+    for (const auto& [path, reason] :
+         {std::pair{dir.file("file/config"), "Not a directory (os error 20)"},
+          std::pair{dir.path, "Is a directory (os error 21)"},
+          // A path that names a directory is refused before anything is made.
+          std::pair{dir.file("newdir/"), "Is a directory (os error 21)"},
+          std::pair{dir.file("newdir/."), "Is a directory (os error 21)"}}) {
+        const auto result = write_config(path, Settings{});
+        ASSERT_FALSE(result) << path;
+        EXPECT_EQ(result.error().kind, Error::Kind::Description);
+        EXPECT_EQ(result.error().text, "cannot write " + path + ": " + reason);
+    }
+    EXPECT_EQ(entries(dir.path), std::vector<std::string>{"file"});
+}
+
+TEST(WriteNewConfig, PutsTheTextOnlyWhereNoFileIs)
+{
+    const ScopedUmask mask(027);
+    const TempDir dir;
+    write_file(dir.file("there"), "size = 200\n");
+    std::filesystem::create_symlink(dir.file("store/real"), dir.file("dangling"));
+    EXPECT_EQ(write_new_config(dir.file("there"), Settings{}), false);
+    EXPECT_EQ(read_file(dir.file("there")), "size = 200\n");
+    EXPECT_EQ(write_new_config(dir.file("a/config"), Settings{}), true);
+    EXPECT_EQ(read_file(dir.file("a/config")), DEFAULT_TEXT);
+    EXPECT_EQ(mode_of(dir.file("a/config")), 0640u);
+    EXPECT_EQ(entries(dir.file("a")), std::vector<std::string>{"config"});
+    EXPECT_EQ(write_new_config(dir.file("dangling"), Settings{}), true);
+    EXPECT_EQ(read_file(dir.file("store/real")), DEFAULT_TEXT);
+    const auto refused = write_new_config(dir.file("newdir/"), Settings{});
+    ASSERT_FALSE(refused);
+    EXPECT_EQ(refused.error().text,
+              "cannot write " + dir.file("newdir/") + ": Is a directory (os error 21)");
 }
 
 TEST(WriteConfig, FifoIsWrittenIntoNotReplaced)

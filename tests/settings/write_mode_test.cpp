@@ -171,6 +171,13 @@ INSTANTIATE_TEST_SUITE_P(
                    [](Settings& s) { s.color = Rgb{10, 20, 30}; }, ""},
         AnswerCase{"MiddleClick", 11, "xmessage hi", none,
                    [](Settings& s) { s.middle_click = "xmessage hi"; }, ""},
+        // Texts the file could not hold are refused at their question, not after the last.
+        AnswerCase{"LabelNotUtf8KeepsCurrent", 5, "caf\xE9", [](Settings& s) { s.label = "Tokyo"; },
+                   none, "  Invalid text (not UTF-8), keeping current\n"},
+        AnswerCase{"FontNotUtf8KeepsCurrent", 7, "/f\xFF.ttf", none, none,
+                   "  Invalid text (not UTF-8), keeping current\n"},
+        AnswerCase{"CommandWithALineBreakKeepsCurrent", 10, "xterm\rrm -rf ~", none, none,
+                   "  Invalid text (line break), keeping current\n"},
         AnswerCase{"BackgroundOff", 13, "n", [](Settings& s) { s.background = true; },
                    [](Settings& s) { s.background = false; }, ""}),
     [](const auto& test_case) { return test_case.param.name; });
@@ -199,8 +206,10 @@ struct WriteFlow : testing::Test {
 TEST_F(WriteFlow, ExplicitPathAfterConfigure)
 {
     const std::string target = home.file("out/kd.conf");
-    EXPECT_EQ(run({"kd", "--configure", "--write-config", target}, "12h\n"), 0);
+    // A label that is not UTF-8 costs only that answer.
+    EXPECT_EQ(run({"kd", "--configure", "--write-config", target}, "12h\n\n\n\ncaf\xE9\n"), 0);
     EXPECT_NE(read_file(target).find("\nformat = 12h\n"), std::string::npos);
+    EXPECT_NE(read_file(target).find("\n# label =\n"), std::string::npos);
     EXPECT_TRUE(err.str().ends_with("Config written to " + target + "\n")) << err.str();
     EXPECT_FALSE(std::filesystem::exists(default_path));
 }
