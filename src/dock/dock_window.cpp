@@ -125,7 +125,8 @@ std::expected<DockWindow, Error> open_dock_window(const Settings& settings, cons
     }
 
     const xcb_setup_t* setup = xcb_get_setup(connection);
-    const xcb_screen_t* screen = screen_number(setup, screen_index);
+    const bool wrapped = shown_display != nullptr && screen_number_wrapped(shown_display, screen_index);
+    const xcb_screen_t* screen = wrapped ? nullptr : screen_number(setup, screen_index);
     if (screen == nullptr) {
         return std::unexpected(description(connection_error_text(
             XCB_CONN_CLOSED_INVALID_SCREEN, ConnectionStage::Opening, shown_display, screen_index)));

@@ -225,10 +225,14 @@ TEST(DockWindowConnectErrors, UnreadableDisplayNameIsNamed)
 
 TEST_F(DockOnXvfb, ScreenBeyondTheServersScreensIsAnError)
 {
-    const std::string name = display() + ".3";
-    const auto window = open_dock_window(settings_of_size(96), {"kestrelDial"}, name.c_str());
-    ASSERT_FALSE(window);
-    EXPECT_EQ(window.error().text, "screen 3 does not exist on display '" + name + "'");
+    // Numbers past an int are named as written, not as libxcb's wrapped value (-727379969 for
+    // the second), and one that wraps to 0 does not quietly open screen 0.
+    for (const std::string screen : {"3", "999999999999", "4294967296"}) {
+        const std::string name = display() + "." + screen;
+        const auto window = open_dock_window(settings_of_size(96), {"kestrelDial"}, name.c_str());
+        ASSERT_FALSE(window) << name;
+        EXPECT_EQ(window.error().text, "screen " + screen + " does not exist on display '" + name + "'");
+    }
 }
 
 TEST(DockConnectionErrorText, EveryCodeHasItsOwnWords)
