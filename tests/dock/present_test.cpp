@@ -4,6 +4,7 @@
 #include "support/no_big_requests_proxy.hpp"
 
 #include <csignal>
+#include <cstdlib>
 
 namespace kd::test {
 namespace {
@@ -68,6 +69,45 @@ TEST_P(PresentTest, FrameReadsBackPixelForPixel)
 }
 
 INSTANTIATE_TEST_SUITE_P(Sizes, PresentTest, ::testing::Values(96u, 255u, 256u, 1024u));
+
+TEST(PresentOnDeepScreen, ThirtyBitScreenShowsTheNearestColours)
+{
+    XvfbServer deep("800x600x30");
+    DockWindow window = open_or_fail(deep.display(), 256);
+    ASSERT_EQ(window.depth, 30);
+    // Every 8-bit value of every channel appears somewhere in this frame.
+    const PixelBuffer frame = patterned_frame(256, window.lsb_first);
+    ASSERT_TRUE(present_frame(window, frame));
+    sync(dock_xcb_connection(window));
+
+    XConnection observer(deep.display());
+    const auto image = get_image(observer.get(), window.face_window, 256, 256);
+    ASSERT_TRUE(image);
+    ASSERT_EQ(image->size(), frame.bytes.size());
+    // Xvfb's 30-bit visual: red at bits 20 to 29, green at 10 to 19, blue at 0 to 9.
+    int wrong = 0;
+    for (std::uint32_t y = 0; y < 256; ++y) {
+        for (std::uint32_t x = 0; x < 256; ++x) {
+            const Rgb painted = pixel_at(frame, x, y);
+            const std::uint8_t* shown = &(*image)[(std::size_t{y} * 256 + x) * 4];
+            const std::uint32_t value =
+                window.lsb_first ? std::uint32_t{shown[0]} | std::uint32_t{shown[1]} << 8 |
+                                       std::uint32_t{shown[2]} << 16 | std::uint32_t{shown[3]} << 24
+                                 : std::uint32_t{shown[3]} | std::uint32_t{shown[2]} << 8 |
+                                       std::uint32_t{shown[1]} << 16 | std::uint32_t{shown[0]} << 24;
+            // The nearest of the 1024 steps: |c / 1023 - v / 255| at most half a step.
+            const auto near = [](std::uint32_t ten_bits, std::uint8_t eight_bits) {
+                const long off = 255L * static_cast<long>(ten_bits) - 1023L * eight_bits;
+                return 2 * std::labs(off) <= 255;
+            };
+            if (value >> 30 != 0 || !near(value >> 20 & 0x3ff, painted.red) ||
+                !near(value >> 10 & 0x3ff, painted.green) || !near(value & 0x3ff, painted.blue)) {
+                if (++wrong <= 3) ADD_FAILURE() << "pixel " << x << "," << y << " shows " << std::hex << value;
+            }
+        }
+    }
+    EXPECT_EQ(wrong, 0);
+}
 
 TEST_F(DockOnXvfb, FrameOfAnotherShapeIsRefusedBeforeAnythingIsSent)
 {
