@@ -45,6 +45,9 @@ struct DockWindow {
     // the painted buffer goes out itself.
     std::optional<ChannelTables> channels;
     std::vector<std::uint8_t> converted;
+    // The server's longest request in 4-byte units, asked at the first frame too long for the
+    // core limit (asking enables BIG-REQUESTS, which such a frame needs anyway); 0 until then.
+    std::uint32_t max_request_units = 0;
 
     DockWindow();
     DockWindow(DockWindow&&) noexcept;
