@@ -15,13 +15,31 @@
 
 #include <cstdlib>
 #include <memory>
+#include <string>
+#include <vector>
 
 namespace {
 
-// Started on first use only, so that the paint benchmarks alone need no X server.
-const kd::test::XvfbServer& bench_server()
+// The servers a frame may meet: the usual one, one whose request limit (4 MiB) is below a
+// 1024 px frame, so that the frame goes out in bands, and a 30-bit one, whose frames are
+// converted from the painted layout.
+enum class Screen { Plain, CappedRequests, ThirtyBit };
+
+// Each started on first use only, so that the paint benchmarks alone need no X server.
+const kd::test::XvfbServer& bench_server(Screen screen = Screen::Plain)
 {
-    static const auto server = std::make_unique<kd::test::XvfbServer>();
+    static std::unique_ptr<kd::test::XvfbServer> servers[3];
+    auto& server = servers[static_cast<int>(screen)];
+    if (!server) {
+        switch (screen) {
+        case Screen::Plain: server = std::make_unique<kd::test::XvfbServer>(); break;
+        case Screen::CappedRequests:
+            server = std::make_unique<kd::test::XvfbServer>("1280x1024x24",
+                                                            std::vector<std::string>{"-maxbigreqsize", "1"});
+            break;
+        case Screen::ThirtyBit: server = std::make_unique<kd::test::XvfbServer>("1280x1024x30"); break;
+        }
+    }
     return *server;
 }
 
@@ -30,11 +48,11 @@ struct Window {
     kd::PixelBuffer buffer;
 };
 
-std::unique_ptr<Window> open_window(benchmark::State& state, std::uint32_t size)
+std::unique_ptr<Window> open_window(benchmark::State& state, std::uint32_t size, Screen screen = Screen::Plain)
 {
     kd::Settings settings;
     settings.size = size;
-    auto opened = kd::open_dock_window(settings, {"kestrelDial"}, bench_server().display().c_str());
+    auto opened = kd::open_dock_window(settings, {"kestrelDial"}, bench_server(screen).display().c_str());
     if (!opened) {
         state.SkipWithError(("open_dock_window: " + opened.error().text).c_str());
         return nullptr;
@@ -71,5 +89,34 @@ void BM_PaintAndPresent(benchmark::State& state)
 }
 
 BENCHMARK(BM_PaintAndPresent)->Arg(96)->Arg(128)->Arg(256)->Arg(1024)->Unit(benchmark::kMicrosecond);
+
+// Presenting alone (a face painted once), the same frame on each kind of server: what the
+// bands and the conversion add to the one PutImage that the usual server gets.
+void present_on(benchmark::State& state, Screen screen)
+{
+    const auto size = static_cast<std::uint32_t>(state.range(0));
+    auto target = open_window(state, size, screen);
+    if (!target) return;
+    const kd::Settings settings;
+    kd::paint_face(target->buffer, kd::bench::bench_font(), settings, kd::bench::bench_instant);
+    xcb_connection_t* connection = kd::dock_xcb_connection(target->window);
+    for (auto _ : state) {
+        if (auto shown = kd::present_frame(target->window, target->buffer); !shown) {
+            state.SkipWithError(("present_frame: " + shown.error().text).c_str());
+            break;
+        }
+        kd::test::sync(connection);
+    }
+    drain_events(target->window);
+    state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations()) * 4 * size * size);
+}
+
+void BM_PresentPlain(benchmark::State& state) { present_on(state, Screen::Plain); }
+void BM_PresentInBands(benchmark::State& state) { present_on(state, Screen::CappedRequests); }
+void BM_PresentConverted(benchmark::State& state) { present_on(state, Screen::ThirtyBit); }
+
+BENCHMARK(BM_PresentPlain)->Arg(96)->Arg(1024)->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_PresentInBands)->Arg(1024)->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_PresentConverted)->Arg(96)->Arg(1024)->Unit(benchmark::kMicrosecond);
 
 } // namespace

@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <array>
+#include <charconv>
 
 namespace kd {
 
@@ -61,6 +62,29 @@ OpenedConnection connect_display(const char* display_name)
     return opened;
 }
 
+std::optional<std::string_view> screen_in_display_name(std::string_view display)
+{
+    const auto colon = display.rfind(':');
+    if (colon == std::string_view::npos) return std::nullopt;
+    const auto dot = display.find('.', colon);
+    if (dot == std::string_view::npos) return std::nullopt;
+    const std::string_view digits = display.substr(dot + 1);
+    if (digits.empty() || !std::all_of(digits.begin(), digits.end(), [](char c) { return c >= '0' && c <= '9'; })) {
+        return std::nullopt;
+    }
+    return digits;
+}
+
+bool screen_number_wrapped(std::string_view display, int screen)
+{
+    const auto given = screen_in_display_name(display);
+    if (!given) return false;
+    unsigned long long value = 0;
+    const auto [end, failure] = std::from_chars(given->data(), given->data() + given->size(), value);
+    return failure != std::errc{} || end != given->data() + given->size() || screen < 0 ||
+           value != static_cast<unsigned long long>(screen);
+}
+
 std::string connection_error_text(int code, ConnectionStage stage, const char* display, int screen,
                                   const std::optional<std::string>& refusal)
 {
@@ -89,9 +113,15 @@ std::string connection_error_text(int code, ConnectionStage stage, const char* d
     case XCB_CONN_CLOSED_PARSE_ERR:
         if (display == nullptr) return "cannot open display (DISPLAY is not set)";
         return "cannot open display " + quoted_display(display) + ": not a valid display name";
-    case XCB_CONN_CLOSED_INVALID_SCREEN:
-        return "screen " + std::to_string(screen) + " does not exist on display " +
-               quoted_display(display == nullptr ? "" : display);
+    case XCB_CONN_CLOSED_INVALID_SCREEN: {
+        const std::string shown = display == nullptr ? "" : display;
+        // libxcb keeps the screen in an int: a long number comes back wrapped, even negative.
+        if (const auto given = screen_in_display_name(shown)) {
+            return "screen " + std::string(*given) + " does not exist on display " + quoted_display(shown.c_str());
+        }
+        if (screen < 0) return "the screen number of display " + quoted_display(shown.c_str()) + " is out of range";
+        return "screen " + std::to_string(screen) + " does not exist on display " + quoted_display(shown.c_str());
+    }
     case XCB_CONN_CLOSED_FDPASSING_FAILED:
         return "passing a file descriptor to the X server failed";
     default:

@@ -12,6 +12,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <string_view>
 
 namespace kd {
 
@@ -52,6 +53,14 @@ struct OpenedConnection {
 // xcb_connect to display_name (nullptr: $DISPLAY), keeping what libxcb would write to
 // standard error about a refused set-up for the error line instead.
 OpenedConnection connect_display(const char* display_name);
+
+// The screen number of a display name such as ":0.1" or "host:0.12", as written (decimal
+// digits only); nothing when the name gives none.
+std::optional<std::string_view> screen_in_display_name(std::string_view display);
+
+// Whether the screen that libxcb read from the display name is not the number written there:
+// libxcb keeps it in an int, so ":0.4294967296" would quietly open screen 0.
+bool screen_number_wrapped(std::string_view display, int screen);
 
 // The words for an xcb connection error code (xcb_connection_has_error). `display` is the
 // name that was opened (nullptr when DISPLAY is unset), `screen` the screen asked for and

@@ -6,6 +6,7 @@
 #include <sys/timerfd.h>
 
 #include <array>
+#include <bit>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
@@ -81,6 +82,43 @@ std::optional<Error> check_pixel_format(const xcb_setup_t* setup, std::uint8_t d
     return std::nullopt;
 }
 
+// The root visual's description, with its colour masks.
+const xcb_visualtype_t* root_visual_type(const xcb_screen_t* screen)
+{
+    for (auto depths = xcb_screen_allowed_depths_iterator(screen); depths.rem > 0; xcb_depth_next(&depths)) {
+        for (auto visuals = xcb_depth_visuals_iterator(depths.data); visuals.rem > 0; xcb_visualtype_next(&visuals)) {
+            if (visuals.data->visual_id == screen->root_visual) return visuals.data;
+        }
+    }
+    return nullptr;
+}
+
+struct ChannelBits {
+    int shift = 0;
+    int width = 0;
+};
+
+// A mask as one run of set bits; nothing for an empty or broken run.
+std::optional<ChannelBits> channel_bits(std::uint32_t mask)
+{
+    if (mask == 0) return std::nullopt;
+    const int shift = std::countr_zero(mask);
+    const std::uint32_t run = mask >> shift;
+    if ((run & (run + 1)) != 0) return std::nullopt;
+    return ChannelBits{shift, std::popcount(run)};
+}
+
+// 0 stays 0 and 255 becomes the channel's full value; between them the nearest value.
+std::array<std::uint32_t, 256> scaled_channel(ChannelBits bits)
+{
+    const std::uint64_t full = (std::uint64_t{1} << bits.width) - 1;
+    std::array<std::uint32_t, 256> table{};
+    for (std::uint32_t value = 0; value < table.size(); ++value) {
+        table[value] = static_cast<std::uint32_t>(((value * full + 127) / 255) << bits.shift);
+    }
+    return table;
+}
+
 const xcb_screen_t* screen_number(const xcb_setup_t* setup, int number)
 {
     xcb_screen_iterator_t it = xcb_setup_roots_iterator(setup);
@@ -91,6 +129,20 @@ const xcb_screen_t* screen_number(const xcb_setup_t* setup, int number)
 }
 
 } // namespace
+
+std::optional<ChannelTables> channel_tables(std::uint32_t red_mask, std::uint32_t green_mask,
+                                            std::uint32_t blue_mask)
+{
+    if (red_mask == 0xff0000 && green_mask == 0xff00 && blue_mask == 0xff) return std::nullopt;
+    const auto red = channel_bits(red_mask);
+    const auto green = channel_bits(green_mask);
+    const auto blue = channel_bits(blue_mask);
+    if (!red || !green || !blue || (red_mask & green_mask) != 0 || (red_mask & blue_mask) != 0 ||
+        (green_mask & blue_mask) != 0) {
+        return std::nullopt;
+    }
+    return ChannelTables{scaled_channel(*red), scaled_channel(*green), scaled_channel(*blue)};
+}
 
 std::expected<DockWindow, Error> open_dock_window(const Settings& settings, const Arguments& args,
                                                   const char* display_name)
@@ -125,7 +177,8 @@ std::expected<DockWindow, Error> open_dock_window(const Settings& settings, cons
     }
 
     const xcb_setup_t* setup = xcb_get_setup(connection);
-    const xcb_screen_t* screen = screen_number(setup, screen_index);
+    const bool wrapped = shown_display != nullptr && screen_number_wrapped(shown_display, screen_index);
+    const xcb_screen_t* screen = wrapped ? nullptr : screen_number(setup, screen_index);
     if (screen == nullptr) {
         return std::unexpected(description(connection_error_text(
             XCB_CONN_CLOSED_INVALID_SCREEN, ConnectionStage::Opening, shown_display, screen_index)));
@@ -134,6 +187,10 @@ std::expected<DockWindow, Error> open_dock_window(const Settings& settings, cons
     window.lsb_first = setup->image_byte_order == XCB_IMAGE_ORDER_LSB_FIRST;
     window.size = size;
     if (auto unsupported = check_pixel_format(setup, window.depth)) return std::unexpected(*unsupported);
+    if (const xcb_visualtype_t* visual = root_visual_type(screen)) {
+        window.channels = channel_tables(visual->red_mask, visual->green_mask, visual->blue_mask);
+        if (window.channels) window.converted.resize(std::size_t{4} * size * size);
+    }
 
     auto face_id = new_resource_id(connection);
     if (!face_id) return std::unexpected(face_id.error());

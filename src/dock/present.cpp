@@ -2,7 +2,60 @@
 
 #include "dock/dock_connection.hpp"
 
+#include <algorithm>
+
 namespace kd {
+
+namespace {
+
+constexpr std::size_t PUT_IMAGE_HEADER = 24;
+// The 32-bit length that a request over the core limit carries after its first four bytes.
+constexpr std::size_t BIG_LENGTH_FIELD = 4;
+
+// The painted frame, 0x00RRGGBB, into the server's own layout; both in its byte order.
+void convert_frame(const ChannelTables& tables, bool lsb_first, const std::vector<std::uint8_t>& painted,
+                   std::vector<std::uint8_t>& out)
+{
+    const std::uint8_t* from = painted.data();
+    std::uint8_t* to = out.data();
+    const std::size_t length = painted.size();
+    if (lsb_first) {
+        for (std::size_t i = 0; i < length; i += 4) {
+            const std::uint32_t value = tables.red[from[i + 2]] | tables.green[from[i + 1]] | tables.blue[from[i]];
+            to[i] = static_cast<std::uint8_t>(value);
+            to[i + 1] = static_cast<std::uint8_t>(value >> 8);
+            to[i + 2] = static_cast<std::uint8_t>(value >> 16);
+            to[i + 3] = static_cast<std::uint8_t>(value >> 24);
+        }
+    } else {
+        for (std::size_t i = 0; i < length; i += 4) {
+            const std::uint32_t value =
+                tables.red[from[i + 1]] | tables.green[from[i + 2]] | tables.blue[from[i + 3]];
+            to[i] = static_cast<std::uint8_t>(value >> 24);
+            to[i + 1] = static_cast<std::uint8_t>(value >> 16);
+            to[i + 2] = static_cast<std::uint8_t>(value >> 8);
+            to[i + 3] = static_cast<std::uint8_t>(value);
+        }
+    }
+}
+
+// How many rows one PutImage may carry: the whole frame unless the server's request limit is
+// lower (a capped BIG-REQUESTS, or none at all), then the most whole rows that fit.
+std::uint32_t rows_per_request(DockWindow& window, xcb_connection_t* connection)
+{
+    const std::size_t row_bytes = std::size_t{4} * window.size;
+    const std::size_t whole = PUT_IMAGE_HEADER + row_bytes * window.size;
+    if (whole <= std::size_t{xcb_get_setup(connection)->maximum_request_length} * 4) return window.size;
+    if (window.max_request_units == 0) window.max_request_units = xcb_get_maximum_request_length(connection);
+    const std::size_t limit = std::size_t{window.max_request_units} * 4;
+    if (whole + BIG_LENGTH_FIELD <= limit) return window.size;
+    // Not even one row would fit (or the connection has just failed): one row a request, and
+    // a refusal comes back as the connection's error.
+    if (limit < PUT_IMAGE_HEADER + BIG_LENGTH_FIELD + row_bytes) return 1;
+    return static_cast<std::uint32_t>((limit - PUT_IMAGE_HEADER - BIG_LENGTH_FIELD) / row_bytes);
+}
+
+} // namespace
 
 std::expected<void, Error> present_frame(DockWindow& window, const PixelBuffer& buffer)
 {
@@ -16,11 +69,22 @@ std::expected<void, Error> present_frame(DockWindow& window, const PixelBuffer& 
                                            " bytes) does not fit the window of " + std::to_string(window.size) +
                                            "x" + std::to_string(window.size)));
     }
+    const std::uint8_t* pixels = buffer.bytes.data();
+    if (window.channels) {
+        convert_frame(*window.channels, window.lsb_first, buffer.bytes, window.converted);
+        pixels = window.converted.data();
+    }
     xcb_connection_t* connection = dock_xcb_connection(window);
     const auto side = static_cast<std::uint16_t>(window.size);
+    const std::size_t row_bytes = std::size_t{4} * window.size;
+    const std::uint32_t band = rows_per_request(window, connection);
     // Large requests go out straight from the buffer; libxcb switches to BIG-REQUESTS itself.
-    xcb_put_image(connection, XCB_IMAGE_FORMAT_Z_PIXMAP, window.face_window, window.gc, side, side, 0, 0, 0,
-                  window.depth, static_cast<std::uint32_t>(buffer.bytes.size()), buffer.bytes.data());
+    for (std::uint32_t top = 0; top < window.size; top += band) {
+        const std::uint32_t rows = std::min(band, window.size - top);
+        xcb_put_image(connection, XCB_IMAGE_FORMAT_Z_PIXMAP, window.face_window, window.gc, side,
+                      static_cast<std::uint16_t>(rows), 0, static_cast<std::int16_t>(top), 0, window.depth,
+                      static_cast<std::uint32_t>(rows * row_bytes), pixels + top * row_bytes);
+    }
     xcb_flush(connection);
     // A request too long for the server shuts the connection down rather than failing alone.
     if (auto lost = connection_error(connection)) return std::unexpected(*lost);

@@ -28,6 +28,9 @@ TEST_P(DockWindowTest, FaceAndInputWindowsHaveTheirGeometry)
     EXPECT_EQ(face->border_width, 0);
     EXPECT_EQ(face->depth, 24);
     EXPECT_EQ(window.depth, 24);
+    // The painter's own layout: frames go out as painted, with no second buffer.
+    EXPECT_FALSE(window.channels);
+    EXPECT_TRUE(window.converted.empty());
     EXPECT_EQ(window.size, size);
     EXPECT_EQ(query_tree(observer.get(), window.face_window)->parent, observer.root());
 
@@ -156,16 +159,41 @@ TEST(DockWindowOnFreshServer, WithoutDockTheSlitAtomIsNeverInterned)
     EXPECT_NE(intern_atom(observer.get(), "_HALCYON_SLIT", true), XCB_NONE);
 }
 
-TEST(DockWindowOnFreshServer, SixteenBitScreenIsRefusedWithThePixelFormatMessage)
+TEST(DockWindowOnFreshServer, ShallowScreensAreRefusedWithThePixelFormatMessage)
 {
-    XvfbServer shallow("640x480x16");
-    const auto window = open_dock_window(settings_of_size(96), {"kestrelDial"}, shallow.display().c_str());
-    ASSERT_FALSE(window);
-    EXPECT_EQ(window.error().kind, Error::Kind::Message);
-    EXPECT_EQ(window.error().text, "Unsupported pixel format: 16bpp at depth 16. Expected 32bpp.");
-    // Nothing was created: the server has no window by that name.
-    XConnection observer(shallow.display());
-    EXPECT_FALSE(find_window_by_name(observer.get(), observer.root(), "kestrelDial"));
+    for (const int depth : {16, 8}) {
+        XvfbServer shallow("640x480x" + std::to_string(depth));
+        const auto window = open_dock_window(settings_of_size(96), {"kestrelDial"}, shallow.display().c_str());
+        ASSERT_FALSE(window);
+        EXPECT_EQ(window.error().kind, Error::Kind::Message);
+        const std::string bits = std::to_string(depth);
+        EXPECT_EQ(window.error().text, "Unsupported pixel format: " + bits + "bpp at depth " + bits + ". Expected 32bpp.");
+        // Nothing was created: the server has no window by that name.
+        XConnection observer(shallow.display());
+        EXPECT_FALSE(find_window_by_name(observer.get(), observer.root(), "kestrelDial"));
+    }
+}
+
+TEST(ChannelTables, OnlyTheServersOwnLayoutIsConverted)
+{
+    // The painter's layout, and visuals without colour masks, go out as painted.
+    EXPECT_FALSE(channel_tables(0xff0000, 0xff00, 0xff));
+    EXPECT_FALSE(channel_tables(0, 0, 0));
+    EXPECT_FALSE(channel_tables(0xf0f000, 0xf00, 0xff));
+    EXPECT_FALSE(channel_tables(0xffff00, 0xff00, 0xff));
+
+    // 10 bits each: 255 fills the channel, 128 is the nearest of 1023 steps.
+    const auto deep = channel_tables(0x3ff00000, 0xffc00, 0x3ff);
+    ASSERT_TRUE(deep);
+    EXPECT_EQ(deep->red[255], 0x3ff00000u);
+    EXPECT_EQ(deep->green[255], 0xffc00u);
+    EXPECT_EQ(deep->blue[128], 514u);
+    EXPECT_EQ(deep->red[0] | deep->green[0] | deep->blue[0], 0u);
+
+    // Blue and red swapped places.
+    const auto swapped = channel_tables(0xff, 0xff00, 0xff0000);
+    ASSERT_TRUE(swapped);
+    EXPECT_EQ(swapped->red[0x12] | swapped->green[0x34] | swapped->blue[0x56], 0x563412u);
 }
 
 TEST_F(DockOnXvfb, ConnectionDescriptorIsClosedOnExec)
@@ -225,10 +253,14 @@ TEST(DockWindowConnectErrors, UnreadableDisplayNameIsNamed)
 
 TEST_F(DockOnXvfb, ScreenBeyondTheServersScreensIsAnError)
 {
-    const std::string name = display() + ".3";
-    const auto window = open_dock_window(settings_of_size(96), {"kestrelDial"}, name.c_str());
-    ASSERT_FALSE(window);
-    EXPECT_EQ(window.error().text, "screen 3 does not exist on display '" + name + "'");
+    // Numbers past an int are named as written, not as libxcb's wrapped value (-727379969 for
+    // the second), and one that wraps to 0 does not quietly open screen 0.
+    for (const std::string screen : {"3", "999999999999", "4294967296"}) {
+        const std::string name = display() + "." + screen;
+        const auto window = open_dock_window(settings_of_size(96), {"kestrelDial"}, name.c_str());
+        ASSERT_FALSE(window) << name;
+        EXPECT_EQ(window.error().text, "screen " + screen + " does not exist on display '" + name + "'");
+    }
 }
 
 TEST(DockConnectionErrorText, EveryCodeHasItsOwnWords)
