@@ -208,7 +208,8 @@ TEST_F(ClockMode, WheelAndRingClicksRunNothing)
     ASSERT_TRUE(click_on(x->get(), windows.input, 46, 46, 1));
     ASSERT_TRUE(wait_until([&] { return !read_file(log).empty(); }));
     EXPECT_TRUE(wait_until([&] {
-        return std::ranges::all_of(children_of(clock->pid()), [](const ProcessInfo& child) { return child.state == 'Z'; });
+        return std::ranges::all_of(children_of(clock->pid()),
+                                   [](const ProcessInfo& child) { return child.state == 'Z'; });
     }));
     EXPECT_EQ(read_file(log), "left\n");
     clock->send_signal(SIGTERM);
