@@ -12,12 +12,12 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <csignal>
 #include <dirent.h>
 #include <fstream>
 #include <set>
 #include <sstream>
-#include <thread>
 #include <unistd.h>
 
 namespace kd::test {
@@ -83,24 +83,22 @@ protected:
         write_file(home.path + "/.config/kestrelDial/config", text);
     }
 
+    // A clock with its SIGHUP handler in place and its windows in `windows`.
     std::unique_ptr<RunningProgram> start(std::vector<std::string> options)
     {
         options.insert(options.begin(), {KD_BINARY, "--font", KD_TEST_FONT});
         auto program = std::make_unique<RunningProgram>(options, environment());
-        EXPECT_TRUE(program->wait_for_stderr("kestrelDial: running", 10s)) << program->stderr_text();
         EXPECT_TRUE(program->wait_until_catching(SIGHUP, 10s)) << program->stderr_text();
+        wait_for_windows();
         return program;
     }
 
-    // The face window, found by its name once the program has mapped it.
-    xcb_window_t face_window()
+    // Once mapped, clickable and painted.
+    void wait_for_windows()
     {
-        std::optional<xcb_window_t> found;
-        EXPECT_TRUE(wait_until([&] {
-            found = find_window_by_name(x->get(), x->root(), "kestrelDial");
-            return found.has_value();
-        }));
-        return found.value_or(0);
+        const auto found = wait_for_clock(x->get(), x->root());
+        EXPECT_TRUE(found);
+        windows = found.value_or(ClockWindows{});
     }
 
     void close_window(xcb_window_t window)
@@ -113,12 +111,13 @@ protected:
     static inline std::unique_ptr<XvfbServer> server;
     TempDir home;
     std::unique_ptr<XConnection> x;
+    ClockWindows windows;
 };
 
 TEST_F(ClockMode, StatusLinesThenExitingOnACloseRequest)
 {
     auto clock = start({"--size", "128", "--12h", "--seconds", "--short-month"});
-    close_window(face_window());
+    close_window(windows.face);
     EXPECT_EQ(clock->wait_exit(10s), 0);
     EXPECT_EQ(clock->stderr_text(), "kestrelDial: using font " KD_TEST_FONT "\n"
                                     "kestrelDial: running (128x128, 12h, seconds, short month)\n"
@@ -129,11 +128,10 @@ TEST_F(ClockMode, StatusLinesThenExitingOnACloseRequest)
 TEST_F(ClockMode, QuietFileAndSigtermEndWithoutAWord)
 {
     write_config("quiet = true\n");
-    RunningProgram clock({KD_BINARY, "--font", KD_TEST_FONT}, environment());
-    face_window();
-    clock.send_signal(SIGTERM);
-    EXPECT_EQ(clock.wait_exit(10s), -SIGTERM);
-    EXPECT_EQ(clock.stderr_text(), "");
+    auto clock = start({});
+    clock->send_signal(SIGTERM);
+    EXPECT_EQ(clock->wait_exit(10s), -SIGTERM);
+    EXPECT_EQ(clock->stderr_text(), "");
 }
 
 TEST_F(ClockMode, HangupReloadsTheFile)
@@ -155,18 +153,18 @@ TEST_F(ClockMode, ClickCommandsRunThroughTheShellWithoutFreezingTheClock)
     write_config("left_click = exec sleep 30\n"
                  "right_click = n=2; echo \"right $((n * 21))\" >> '" + log + "' && echo done >> '" + log + "'\n");
     auto clock = start({"--seconds"});
-    const xcb_window_t window = face_window();
 
-    fake_click(x->get(), 48, 48, 1); // a command that keeps running
-    fake_click(x->get(), 48, 48, 3);
-    EXPECT_TRUE(wait_until([&] { return read_file(log) == "right 42\ndone\n"; }, 5000ms)) << read_file(log);
+    ASSERT_TRUE(click_on(x->get(), windows.input, 44, 44, 1)); // a command that keeps running
+    ASSERT_TRUE(click_on(x->get(), windows.input, 44, 44, 3));
+    EXPECT_TRUE(wait_until([&] { return read_file(log) == "right 42\ndone\n"; })) << read_file(log);
 
-    // Still painting: a second later the face shows another second.
-    const auto before = get_image(x->get(), window, 96, 96);
-    std::this_thread::sleep_for(1200ms);
-    const auto after = get_image(x->get(), window, 96, 96);
-    ASSERT_TRUE(before && after);
-    EXPECT_NE(*before, *after);
+    // Still painting: the face goes on to show another second.
+    const auto before = get_image(x->get(), windows.face, 96, 96);
+    ASSERT_TRUE(before);
+    EXPECT_TRUE(wait_until([&] {
+        const auto now = get_image(x->get(), windows.face, 96, 96);
+        return now && *now != *before;
+    }));
 
     // The running command holds nothing of the clock but the three standard streams.
     std::optional<ProcessInfo> sleeper;
@@ -177,7 +175,7 @@ TEST_F(ClockMode, ClickCommandsRunThroughTheShellWithoutFreezingTheClock)
     }));
     EXPECT_EQ(open_descriptors(sleeper->pid), (std::set<std::string>{"0", "1", "2"}));
 
-    close_window(window);
+    close_window(windows.face);
     EXPECT_EQ(clock->wait_exit(10s), 0);
     kill(sleeper->pid, SIGKILL);
 }
@@ -187,10 +185,9 @@ TEST_F(ClockMode, FinishedCommandsDoNotPileUpAsDefunctProcesses)
     const std::string log = home.file("count");
     write_config("left_click = echo x >> '" + log + "'\n");
     auto clock = start({});
-    face_window();
-    for (int i = 0; i < 15; ++i) fake_click(x->get(), 40, 40, 1);
+    for (int i = 0; i < 15; ++i) ASSERT_TRUE(click_on(x->get(), windows.input, 36, 36, 1));
     ASSERT_TRUE(wait_until([&] { return read_file(log).size() == 30; }));
-    EXPECT_TRUE(wait_until([&] { return children_of(clock->pid()).empty(); }, 4000ms))
+    EXPECT_TRUE(wait_until([&] { return children_of(clock->pid()).empty(); }))
         << children_of(clock->pid()).size() << " children left";
     clock->send_signal(SIGTERM);
     clock->wait_exit(10s);
@@ -202,14 +199,18 @@ TEST_F(ClockMode, WheelAndRingClicksRunNothing)
     write_config("left_click = echo left >> '" + log + "'\n"
                  "right_click = echo right >> '" + log + "'\n");
     auto clock = start({});
-    face_window();
-    fake_click(x->get(), 48, 48, 4);
-    fake_click(x->get(), 48, 48, 5);
-    fake_click(x->get(), 2, 2, 1);   // on the 4-pixel ring
-    fake_click(x->get(), 93, 50, 3); // likewise
-    fake_click(x->get(), 50, 50, 1); // and one that counts, to know the others were handled
+    ASSERT_TRUE(click_on(x->get(), windows.input, 44, 44, 4));
+    ASSERT_TRUE(click_on(x->get(), windows.input, 44, 44, 5));
+    ASSERT_TRUE(click_on(x->get(), windows.face, 2, 2, 1));  // on the 4-pixel ring
+    ASSERT_TRUE(click_on(x->get(), windows.face, 93, 50, 3)); // likewise
+    // One that counts: the clock started whatever the others ran before it, so once none of
+    // its children is still running, the log is complete.
+    ASSERT_TRUE(click_on(x->get(), windows.input, 46, 46, 1));
     ASSERT_TRUE(wait_until([&] { return !read_file(log).empty(); }));
-    std::this_thread::sleep_for(1500ms);
+    EXPECT_TRUE(wait_until([&] {
+        return std::ranges::all_of(children_of(clock->pid()),
+                                   [](const ProcessInfo& child) { return child.state == 'Z'; });
+    }));
     EXPECT_EQ(read_file(log), "left\n");
     clock->send_signal(SIGTERM);
     clock->wait_exit(10s);
@@ -235,7 +236,8 @@ TEST_F(ClockMode, BackgroundParentReturnsAtOnceAndTheChildRuns)
     const pid_t child = detached_pid(parent.stderr_text());
     ASSERT_GT(child, 0) << parent.stderr_text();
     EXPECT_EQ(getsid(child), child); // a session of its own
-    close_window(face_window());
+    wait_for_windows();
+    close_window(windows.face);
     EXPECT_TRUE(wait_until([&] { return kill(child, 0) != 0; }));
 }
 
@@ -290,14 +292,6 @@ bool shows_the_face(xcb_connection_t* x, xcb_window_t window)
     return *image == face.bytes;
 }
 
-std::optional<xcb_window_t> viewable_face(xcb_connection_t* x, xcb_window_t root)
-{
-    const auto window = find_window_by_name(x, root, "kestrelDial");
-    const auto attributes = window ? get_window_attributes(x, *window) : std::nullopt;
-    if (!attributes || attributes->map_state != XCB_MAP_STATE_VIEWABLE) return std::nullopt;
-    return window;
-}
-
 // A clock that --background detached is in a session of its own, out of RunningProgram's
 // reach; the test ends it by its pid.
 struct DetachedClock {
@@ -345,9 +339,8 @@ TEST_P(UnderWindowManager, TheFaceIsDockedPaintedAndClickable)
     if (run.clock_first) args.push_back("--background");
     RunningProgram clock(args, clock_environment(home, server.display()));
     DetachedClock detached;
-    std::optional<xcb_window_t> window;
-    ASSERT_TRUE(wait_until([&] { return (window = viewable_face(x.get(), x.root())).has_value(); }, 10000ms))
-        << clock.stderr_text();
+    const auto windows = wait_for_clock(x.get(), x.root());
+    ASSERT_TRUE(windows) << clock.stderr_text();
     if (run.clock_first) {
         EXPECT_EQ(clock.wait_exit(10s), 0);
         detached.pid = detached_pid(clock.stderr_text());
@@ -355,12 +348,9 @@ TEST_P(UnderWindowManager, TheFaceIsDockedPaintedAndClickable)
         wm = std::make_unique<WindowManagerSession>(server, run.window_manager, wm_files);
     }
 
-    ASSERT_TRUE(wait_until([&] { return is_docked(x.get(), *window); }, 10000ms)) << wm->log();
-    EXPECT_TRUE(wait_until([&] { return shows_the_face(x.get(), *window); }));
-    const auto corner = root_position(x.get(), *window);
-    ASSERT_TRUE(corner);
-    fake_click(x.get(), static_cast<std::int16_t>(corner->first + 48), static_cast<std::int16_t>(corner->second + 48),
-               1);
+    ASSERT_TRUE(wait_until([&] { return is_docked(x.get(), windows->face); })) << wm->log();
+    EXPECT_TRUE(wait_until([&] { return shows_the_face(x.get(), windows->face); }));
+    ASSERT_TRUE(click_on(x.get(), windows->input, 44, 44, 1));
     EXPECT_TRUE(wait_until([&] { return access(clicked.c_str(), F_OK) == 0; })) << clock.stderr_text();
     EXPECT_TRUE(wm->running()) << wm->log();
 }
@@ -399,11 +389,10 @@ TEST_F(OnTcpDisplay, TheCookieInXauthorityLetsTheClockRun)
     RunningProgram clock({KD_BINARY, "--font", KD_TEST_FONT},
                          clock_environment(home, server->tcp_display(), {"XAUTHORITY=" + files->file("Xauthority")}));
     XConnection x(server->display(), cookie);
-    std::optional<xcb_window_t> window;
-    ASSERT_TRUE(wait_until([&] { return (window = viewable_face(x.get(), x.root())).has_value(); }, 10000ms))
-        << clock.stderr_text();
-    EXPECT_TRUE(wait_until([&] { return shows_the_face(x.get(), *window); }));
-    send_client_message(x.get(), *window, intern_atom(x.get(), "WM_PROTOCOLS"),
+    const auto windows = wait_for_clock(x.get(), x.root());
+    ASSERT_TRUE(windows) << clock.stderr_text();
+    EXPECT_TRUE(wait_until([&] { return shows_the_face(x.get(), windows->face); }));
+    send_client_message(x.get(), windows->face, intern_atom(x.get(), "WM_PROTOCOLS"),
                         {intern_atom(x.get(), "WM_DELETE_WINDOW"), 0, 0, 0, 0});
     EXPECT_EQ(clock.wait_exit(10s), 0) << clock.stderr_text();
 }
@@ -441,10 +430,9 @@ TEST(ClockModeOnTwoScreens, ScreenOneOfTheDisplayNameGetsTheFace)
     TempDir home;
     RunningProgram clock({KD_BINARY, "--font", KD_TEST_FONT}, clock_environment(home, server.display() + ".1"));
     XConnection x(server.display());
-    std::optional<xcb_window_t> window;
-    ASSERT_TRUE(wait_until([&] { return (window = viewable_face(x.get(), x.root(1))).has_value(); }, 10000ms))
-        << clock.stderr_text();
-    EXPECT_TRUE(wait_until([&] { return shows_the_face(x.get(), *window); }));
+    const auto windows = wait_for_clock(x.get(), x.root(1));
+    ASSERT_TRUE(windows) << clock.stderr_text();
+    EXPECT_TRUE(wait_until([&] { return shows_the_face(x.get(), windows->face); }));
     EXPECT_FALSE(find_window_by_name(x.get(), x.root(0), "kestrelDial"));
 }
 

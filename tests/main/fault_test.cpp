@@ -62,27 +62,23 @@ TEST(Faults, ClockOutlivesAWindowManagerRestartAndDocksAgain)
     auto fluxbox = std::make_unique<FluxboxSession>(server);
     RunningProgram clock({KD_BINARY, "--font", KD_TEST_FONT},
                          {"HOME=" + home.path, "PATH=/usr/bin:/bin", "DISPLAY=" + server.display()});
-    std::optional<xcb_window_t> window;
-    ASSERT_TRUE(wait_until([&] {
-        window = find_window_by_name(x.get(), x.root(), "kestrelDial");
-        const auto tree = window ? query_tree(x.get(), *window) : std::nullopt;
-        return tree && tree->parent == fluxbox->slit_window();
-    }, 10000ms)) << clock.stderr_text();
+    const auto windows = wait_for_clock(x.get(), x.root());
+    ASSERT_TRUE(windows) << clock.stderr_text();
+    const auto shown_in = [&](xcb_window_t parent) {
+        const auto tree = query_tree(x.get(), windows->face);
+        const auto attributes = get_window_attributes(x.get(), windows->face);
+        return tree && tree->parent == parent && attributes && attributes->map_state == XCB_MAP_STATE_VIEWABLE;
+    };
+    ASSERT_TRUE(wait_until([&] { return shown_in(fluxbox->slit_window()); })) << clock.stderr_text();
 
     fluxbox.reset(); // the slit goes; the server hands the window back to the root
-    ASSERT_TRUE(wait_until([&] {
-        const auto tree = query_tree(x.get(), *window);
-        return tree && tree->parent == x.root();
-    })) << clock.stderr_text();
+    ASSERT_TRUE(wait_until([&] { return shown_in(x.root()); })) << clock.stderr_text();
     EXPECT_TRUE(clock.running());
 
     fluxbox = std::make_unique<FluxboxSession>(server);
-    EXPECT_TRUE(wait_until([&] {
-        const auto tree = query_tree(x.get(), *window);
-        return tree && tree->parent == fluxbox->slit_window();
-    }, 10000ms));
+    EXPECT_TRUE(wait_until([&] { return shown_in(fluxbox->slit_window()); }));
     // Re-parenting loses the window's contents; the exposure brings the face back.
-    EXPECT_TRUE(wait_until([&] { return shows_bevel(x.get(), *window); }, 5000ms));
+    EXPECT_TRUE(wait_until([&] { return shows_bevel(x.get(), windows->face); }));
     EXPECT_TRUE(clock.running());
     EXPECT_EQ(clock.stderr_text().find("Error"), std::string::npos) << clock.stderr_text();
 }
@@ -129,9 +125,9 @@ TEST(Faults, ConfigRewrittenDuringAReloadStormNeverHurtsTheClock)
 
     ASSERT_TRUE(clock.running()) << clock.stderr_text();
     EXPECT_TRUE(clock.wait_for_stderr("kestrelDial: config reloaded (SIGHUP)", 5s));
-    const auto window = find_window_by_name(x.get(), x.root(), "kestrelDial");
-    ASSERT_TRUE(window);
-    send_client_message(x.get(), *window, intern_atom(x.get(), "WM_PROTOCOLS"),
+    const auto windows = wait_for_clock(x.get(), x.root());
+    ASSERT_TRUE(windows) << clock.stderr_text();
+    send_client_message(x.get(), windows->face, intern_atom(x.get(), "WM_PROTOCOLS"),
                         {intern_atom(x.get(), "WM_DELETE_WINDOW"), 0, 0, 0, 0});
     sync(x.get());
     EXPECT_EQ(clock.wait_exit(10s), 0);

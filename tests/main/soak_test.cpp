@@ -197,11 +197,8 @@ TEST_F(Soak, ResidentMemoryStaysFlatWhileRepaintingAndReloading)
     ASSERT_TRUE(clock.wait_for_stderr("kestrelDial: running", 10s)) << clock.stderr_text();
     ASSERT_TRUE(clock.wait_until_catching(SIGHUP, 10s)) << clock.stderr_text();
     XConnection x(display());
-    std::optional<xcb_window_t> window;
-    ASSERT_TRUE(wait_until([&] {
-        window = find_window_by_name(x.get(), x.root(), "kestrelDial");
-        return window.has_value();
-    }));
+    const auto windows = wait_for_clock(x.get(), x.root());
+    ASSERT_TRUE(windows) << clock.stderr_text();
 
     // Repaints every second, plus reloads by SIGHUP and by middle click all along, each of
     // which reads the file anew and forces one more repaint.
@@ -210,7 +207,9 @@ TEST_F(Soak, ResidentMemoryStaysFlatWhileRepaintingAndReloading)
     std::int64_t at_quarter = -1;
     for (int round = 0; Steady::now() - started < length; ++round) {
         clock.send_signal(SIGHUP);
-        if (round % 4 == 0) fake_click(x.get(), 48, 48, 2);
+        if (round % 4 == 0) {
+            ASSERT_TRUE(click_on(x.get(), windows->input, 44, 44, 2));
+        }
         std::this_thread::sleep_for(250ms);
         if (at_quarter < 0 && Steady::now() - started >= length / 4) at_quarter = resident_kib(clock.pid());
         ASSERT_TRUE(clock.running()) << clock.stderr_text();
@@ -221,7 +220,7 @@ TEST_F(Soak, ResidentMemoryStaysFlatWhileRepaintingAndReloading)
     RecordProperty("rss_kib_at_quarter", static_cast<int>(at_quarter));
     RecordProperty("rss_kib_at_end", static_cast<int>(at_end));
 
-    send_client_message(x.get(), *window, intern_atom(x.get(), "WM_PROTOCOLS"),
+    send_client_message(x.get(), windows->face, intern_atom(x.get(), "WM_PROTOCOLS"),
                         {intern_atom(x.get(), "WM_DELETE_WINDOW"), 0, 0, 0, 0});
     sync(x.get());
     EXPECT_EQ(clock.wait_exit(30s), 0) << clock.stderr_text();

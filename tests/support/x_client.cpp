@@ -2,6 +2,7 @@
 
 #include <xcb/xtest.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 #include <stdexcept>
@@ -180,6 +181,77 @@ void fake_click(xcb_connection_t* connection, std::int16_t x, std::int16_t y, st
     xcb_test_fake_input(connection, XCB_BUTTON_PRESS, button, XCB_CURRENT_TIME, root, 0, 0, 0);
     xcb_test_fake_input(connection, XCB_BUTTON_RELEASE, button, XCB_CURRENT_TIME, root, 0, 0, 0);
     sync(connection);
+}
+
+bool is_painted(xcb_connection_t* connection, xcb_window_t window)
+{
+    const auto pixel = get_image(connection, window, 1, 1);
+    return pixel && std::any_of(pixel->begin(), pixel->end(), [](std::uint8_t byte) { return byte != 0; });
+}
+
+namespace {
+
+std::optional<ClockWindows> ready_clock(xcb_connection_t* connection, xcb_window_t top, std::string_view name)
+{
+    const auto face = find_window_by_name(connection, top, name);
+    const auto tree = face ? query_tree(connection, *face) : std::nullopt;
+    if (!tree) return std::nullopt;
+    for (const xcb_window_t child : tree->children) {
+        const auto attributes = get_window_attributes(connection, child);
+        // Viewable: mapped, and so are the face and everything above it.
+        if (attributes && attributes->window_class == XCB_WINDOW_CLASS_INPUT_ONLY &&
+            attributes->map_state == XCB_MAP_STATE_VIEWABLE && is_painted(connection, *face)) {
+            return ClockWindows{*face, child};
+        }
+    }
+    return std::nullopt;
+}
+
+// The deepest window that holds the pointer, found from the root down.
+xcb_window_t window_under_pointer(xcb_connection_t* connection, xcb_window_t root)
+{
+    xcb_window_t at = root;
+    while (true) {
+        const auto reply = reply_of<xcb_query_pointer_reply_t>(connection, xcb_query_pointer(connection, at),
+                                                               xcb_query_pointer_reply);
+        if (!reply || reply->child == XCB_NONE) return at;
+        at = reply->child;
+    }
+}
+
+} // namespace
+
+std::optional<ClockWindows> wait_for_clock(xcb_connection_t* connection, xcb_window_t top,
+                                           std::chrono::milliseconds timeout, std::string_view name)
+{
+    std::optional<ClockWindows> found;
+    wait_until([&] { return (found = ready_clock(connection, top, name)).has_value(); }, timeout);
+    return found;
+}
+
+bool click_on(xcb_connection_t* connection, xcb_window_t window, std::int16_t x, std::int16_t y,
+              std::uint8_t button, std::chrono::milliseconds timeout)
+{
+    xcb_window_t root = XCB_NONE;
+    // Placed again on every try: a dock may still be moving the window.
+    const bool over = wait_until(
+        [&] {
+            const auto tree = query_tree(connection, window);
+            if (!tree) return false;
+            root = tree->root;
+            const auto at = reply_of<xcb_translate_coordinates_reply_t>(
+                connection, xcb_translate_coordinates(connection, window, root, x, y),
+                xcb_translate_coordinates_reply);
+            if (!at) return false;
+            xcb_test_fake_input(connection, XCB_MOTION_NOTIFY, 0, XCB_CURRENT_TIME, root, at->dst_x, at->dst_y, 0);
+            return window_under_pointer(connection, root) == window;
+        },
+        timeout);
+    if (!over) return false;
+    xcb_test_fake_input(connection, XCB_BUTTON_PRESS, button, XCB_CURRENT_TIME, root, 0, 0, 0);
+    xcb_test_fake_input(connection, XCB_BUTTON_RELEASE, button, XCB_CURRENT_TIME, root, 0, 0, 0);
+    sync(connection);
+    return true;
 }
 
 void send_client_message(xcb_connection_t* connection, xcb_window_t window, xcb_atom_t type,

@@ -98,6 +98,29 @@ std::optional<xcb_window_t> find_fluxbox_slit(xcb_connection_t* connection);
 // as a real mouse would; returns after the server has processed it.
 void fake_click(xcb_connection_t* connection, std::int16_t x, std::int16_t y, std::uint8_t button);
 
+// Whether the window's top-left pixel shows paint rather than the black it is mapped with.
+bool is_painted(xcb_connection_t* connection, xcb_window_t window);
+
+// A running clock's windows as the server has them.
+struct ClockWindows {
+    xcb_window_t face = 0;
+    xcb_window_t input = 0; // the InputOnly child that takes the clicks
+};
+
+// Waits until the window named `name` below `top` is viewable, its InputOnly child is mapped
+// and its face is painted: a click, an exposure or a close then meets a clock that is there
+// to take it. A name alone is written before any of that. nullopt at the timeout.
+std::optional<ClockWindows> wait_for_clock(xcb_connection_t* connection, xcb_window_t top,
+                                           std::chrono::milliseconds timeout = std::chrono::milliseconds(10000),
+                                           std::string_view name = "kestrelDial");
+
+// Moves the pointer through XTEST to (x, y) of `window` until `window` is the deepest window
+// under it (mapped, uncovered and where it was asked for), then presses and releases `button`
+// there; returns after the server has processed the press. False, with nothing pressed, when
+// the pointer is not over the window before the timeout.
+bool click_on(xcb_connection_t* connection, xcb_window_t window, std::int16_t x, std::int16_t y,
+              std::uint8_t button, std::chrono::milliseconds timeout = std::chrono::milliseconds(10000));
+
 // Sends a ClientMessage of `type`, format 32, with `data` as its five items, to `window`
 // (no event mask: it reaches the window's owner whatever it selected).
 void send_client_message(xcb_connection_t* connection, xcb_window_t window, xcb_atom_t type,
@@ -114,8 +137,9 @@ void destroy_window(xcb_connection_t* connection, xcb_window_t window);
 // A round trip: everything sent before has been processed by the server on return.
 void sync(xcb_connection_t* connection);
 
-// Polls `condition` every few milliseconds until it holds (true) or `timeout` has passed (false).
+// Polls `condition` every few milliseconds until it holds (true) or `timeout` has passed
+// (false). The default leaves room for a loaded machine; only a failing wait runs it out.
 bool wait_until(const std::function<bool()>& condition,
-                std::chrono::milliseconds timeout = std::chrono::milliseconds(5000));
+                std::chrono::milliseconds timeout = std::chrono::milliseconds(10000));
 
 } // namespace kd::test
