@@ -44,16 +44,6 @@ bool shows_color(xcb_connection_t* x, xcb_window_t window, std::uint8_t r, std::
     return false;
 }
 
-std::optional<xcb_window_t> wait_for_face(xcb_connection_t* x, xcb_window_t root)
-{
-    std::optional<xcb_window_t> window;
-    wait_until([&] {
-        window = find_window_by_name(x, root, "kestrelDial");
-        return window.has_value();
-    }, 10000ms);
-    return window;
-}
-
 TEST(Faults, ClockOutlivesAWindowManagerRestartAndDocksAgain)
 {
     XvfbServer server;
@@ -145,8 +135,8 @@ TEST(Faults, ClosedStandardDescriptorsStayOffTheXConnection)
                               KD_BINARY, "--font", KD_TEST_FONT},
                              {"HOME=" + home.path, "PATH=/usr/bin:/bin",
                               "DISPLAY=" + server.display()});
-        const auto window = wait_for_face(x.get(), x.root());
-        ASSERT_TRUE(window);
+        const auto windows = wait_for_clock(x.get(), x.root());
+        ASSERT_TRUE(windows);
         ASSERT_TRUE(clock.wait_until_catching(SIGHUP, 10s));
         for (int fd = 0; fd <= 2; ++fd) {
             std::error_code error;
@@ -157,7 +147,7 @@ TEST(Faults, ClosedStandardDescriptorsStayOffTheXConnection)
         // A reload, and its status line, and the face still follows it.
         write_file(home.path + "/.config/kestrelDial/config", "color = 255, 0, 0\n");
         clock.send_signal(SIGHUP);
-        EXPECT_TRUE(wait_until([&] { return shows_color(x.get(), *window, 255, 0, 0); }));
+        EXPECT_TRUE(wait_until([&] { return shows_color(x.get(), windows->face, 255, 0, 0); }));
         EXPECT_TRUE(clock.running());
     }
 }
@@ -186,8 +176,8 @@ TEST_P(ConfigSavedDuringAReload, IsKeptAndRead)
     for (const std::string& expression : GetParam().tampering) argv.insert(argv.end(), {"-e", expression});
     argv.insert(argv.end(), {KD_BINARY, "--font", KD_TEST_FONT});
     RunningProgram clock(argv, {"HOME=" + home.path, "PATH=/usr/bin:/bin", "DISPLAY=" + server.display()});
-    const auto window = wait_for_face(x.get(), x.root());
-    ASSERT_TRUE(window) << clock.stderr_text();
+    const auto windows = wait_for_clock(x.get(), x.root());
+    ASSERT_TRUE(windows) << clock.stderr_text();
     ASSERT_TRUE(clock.wait_until_catching(SIGHUP, 10s)) << clock.stderr_text();
 
     clock.send_signal(SIGHUP);
@@ -209,7 +199,7 @@ TEST_P(ConfigSavedDuringAReload, IsKeptAndRead)
     EXPECT_EQ(std::vector<std::filesystem::path>(std::filesystem::directory_iterator(directory), {}),
               std::vector<std::filesystem::path>{config});
     // The clock runs on what the user saved.
-    fake_click(x.get(), 48, 48, 2);
+    ASSERT_TRUE(click_on(x.get(), windows->input, 40, 40, 2));
     EXPECT_TRUE(wait_until([&] { return access(marker.c_str(), F_OK) == 0; }));
 }
 
