@@ -257,6 +257,17 @@ TEST(PaintFace, ShortSuffixKeepsTheTimeAtItsTableSize)
     EXPECT_LT(ink_columns(with, true, 177, 252).left, ink_columns(without, true, 177, 252).left);
 }
 
+// Only the start of a label that could be read is laid out, so a huge label costs what that
+// start costs. At 96 px the mono font keeps 193 characters of the suffix: " (" and 191 of the label.
+TEST(PaintFace, HugeLabelPaintsWhatItsLegibleStartPaints)
+{
+    Settings huge;
+    huge.label = std::string(120000, 'x');
+    Settings start;
+    start.label = std::string(191, 'x');
+    EXPECT_TRUE(painted(96, huge).bytes == painted(96, start).bytes);
+}
+
 // Widths proportional to the size make the fitting easy to follow.
 struct FitCase {
     const char* name;
