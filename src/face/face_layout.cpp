@@ -26,7 +26,11 @@ TimeLineSizes fit_time_line(float time_size, float unit, float available,
     };
     Measured time{time_width}, suffix{suffix_width};
     TimeLineSizes sizes{time_size, 15.0f * unit};
-    const auto fits = [&] { return time(sizes.time) + suffix(sizes.suffix) <= available; };
+    // A suffix wider on its own than the room leaves nothing to try at any time size.
+    const auto fits = [&] {
+        const float suffix_alone = suffix(sizes.suffix);
+        return !(suffix_alone > available) && time(sizes.time) + suffix_alone <= available;
+    };
     const auto shrink = [&](float& size, float floor) {
         if (!(size > floor)) return;
         while (!fits()) {
