@@ -397,15 +397,15 @@ double nominal_advance(FT_Face face, hb_unicode_funcs_t* unicode, char32_t code)
 
 } // namespace
 
-// However long the text, the face scales it down until the whole of it is no wider than
-// max_width. Once its characters' advances add up to more than max_width advances of the
-// font's widest glyph, a font unit is then less than 1/widest of a pixel and every glyph
-// comes out narrower than a pixel: nothing of the text can be read, however much more of it
-// there is. The cut comes at twice that sum (shaping can make a line narrower than its
-// characters' own advances: kerning, ligatures, joined Arabic forms), so a text that can be
-// read at all is never cut and is drawn exactly as it would be whole. Lines after a hard break
-// stack downwards and leave the window long before that. Marks and format characters add
-// nothing to the sum, so their number is bounded on its own, at 16 per pixel of width.
+// However long the text, the face scales it down until all of it is at most max_width pixels
+// wide. If its characters' advances add up to more than max_width times the font's widest
+// advance, a font unit then comes to less than 1/widest of a pixel, so every glyph is narrower
+// than a pixel: nothing of the text can be read, however much more of it follows. The cut
+// comes only at twice that sum, since shaping can make a line narrower than its characters'
+// own advances (kerning, ligatures, joined Arabic forms): a text that can be read at all is
+// never cut and is drawn exactly as it would be whole. Lines after a hard break stack
+// downwards and leave the window well before that. Marks and format characters add nothing
+// to the sum; their number is bounded on its own, at 16 per pixel of width.
 std::string_view legible_prefix(const Font& font, std::string_view text, float max_width)
 {
     const FT_Face face = font.data->face.get();
