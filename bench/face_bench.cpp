@@ -6,6 +6,10 @@
 
 #include <benchmark/benchmark.h>
 
+#include <algorithm>
+#include <string>
+#include <string_view>
+
 namespace {
 
 using kd::bench::bench_font;
@@ -33,8 +37,32 @@ void BM_PaintFaceSecondsTwelveHourLongLabel(benchmark::State& state)
     paint(state, settings);
 }
 
+// A label of the given length, in words: a few characters cost what any short label costs; a
+// huge one must not cost much more.
+void BM_PaintFaceLabelLength(benchmark::State& state)
+{
+    static constexpr std::string_view WORDS = "Kestrel Harbour Control ";
+    std::string label;
+    for (auto length = static_cast<std::size_t>(state.range(1)); label.size() < length;)
+        label += WORDS.substr(0, std::min(WORDS.size(), length - label.size()));
+    kd::Settings settings;
+    settings.label = label;
+    paint(state, settings);
+}
+
+// Hebrew with digits and parentheses: laid out through the bidirectional runs.
+void BM_PaintFaceRightToLeftLabel(benchmark::State& state)
+{
+    kd::Settings settings;
+    settings.label = "\u05E9\u05DC\u05D5\u05DD 2026";
+    paint(state, settings);
+}
+
 BENCHMARK(BM_PaintFaceDefaults)->Arg(96)->Arg(128)->Arg(256)->Arg(1024)->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_PaintFaceSecondsTwelveHourLongLabel)
     ->Arg(96)->Arg(128)->Arg(256)->Arg(1024)->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_PaintFaceLabelLength)
+    ->ArgsProduct({{96, 1024}, {4, 120000}})->ArgNames({"size", "length"})->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_PaintFaceRightToLeftLabel)->Arg(96)->Arg(1024)->Unit(benchmark::kMicrosecond);
 
 } // namespace

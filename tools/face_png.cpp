@@ -149,14 +149,9 @@ int main(int argc, char** argv)
         std::cerr << kd::error_line(found.error());
         return 1;
     }
-    auto font = kd::load_font(std::move(found->bytes));
-    if (!font) {
-        std::cerr << kd::error_line(font.error());
-        return 1;
-    }
 
     const auto side = static_cast<std::uint32_t>(settings.size);
     kd::PixelBuffer buffer = kd::make_pixel_buffer(side, side, lsb_first);
-    kd::paint_face(buffer, *font, settings, [instant] { return instant; });
+    kd::paint_face(buffer, found->font, settings, [instant] { return instant; });
     return write_png(buffer, out) ? 0 : 1;
 }

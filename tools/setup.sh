@@ -25,7 +25,7 @@ say() { echo "setup: $*" >&2; }
 if ! command -v apt-get >/dev/null || ! command -v dpkg-query >/dev/null; then
   say "this system has no apt-get/dpkg; kestrelDial is set up on Debian 12 (bookworm) and 13 (trixie)."
   say "Install by hand: a C++23 compiler (g++ 12 or newer), cmake, ninja, pkg-config, and the"
-  say "development files of libxcb, FreeType and HarfBuzz, and a monospace font with fontconfig."
+  say "development files of libxcb, FreeType, HarfBuzz and FriBidi, and a monospace font with fontconfig."
   exit 1
 fi
 release="unknown"
@@ -40,7 +40,7 @@ esac
 packages=(
   # build and run
   g++ cmake ninja-build pkg-config
-  libxcb1-dev libfreetype-dev libharfbuzz-dev
+  libxcb1-dev libfreetype-dev libharfbuzz-dev libfribidi-dev
   fonts-dejavu-core fontconfig
 )
 if [[ "$what" == check || -z "${DISPLAY:-}" ]]; then

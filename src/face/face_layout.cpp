@@ -5,6 +5,7 @@
 #include "settings/value_syntax.hpp"
 
 #include <algorithm>
+#include <limits>
 
 namespace kd {
 
@@ -12,8 +13,24 @@ TimeLineSizes fit_time_line(float time_size, float unit, float available,
                             const std::function<float(float)>& time_width,
                             const std::function<float(float)>& suffix_width)
 {
+    // While one size shrinks the other stays put: its width is measured once, not at every step.
+    struct Measured {
+        const std::function<float(float)>& measure;
+        float size = std::numeric_limits<float>::quiet_NaN();
+        float width = 0;
+        float operator()(float at)
+        {
+            if (at != size) width = measure(size = at);
+            return width;
+        }
+    };
+    Measured time{time_width}, suffix{suffix_width};
     TimeLineSizes sizes{time_size, 15.0f * unit};
-    const auto fits = [&] { return time_width(sizes.time) + suffix_width(sizes.suffix) <= available; };
+    // A suffix wider on its own than the room leaves nothing to try at any time size.
+    const auto fits = [&] {
+        const float suffix_alone = suffix(sizes.suffix);
+        return !(suffix_alone > available) && time(sizes.time) + suffix_alone <= available;
+    };
     const auto shrink = [&](float& size, float floor) {
         if (!(size > floor)) return;
         while (!fits()) {
@@ -23,7 +40,7 @@ TimeLineSizes fit_time_line(float time_size, float unit, float available,
     };
     shrink(sizes.time, 13.0f * unit);
     shrink(sizes.suffix, 10.0f * unit);
-    const float total = time_width(sizes.time) + suffix_width(sizes.suffix);
+    const float total = time(sizes.time) + suffix(sizes.suffix);
     if (!(total <= available) && total > 0) {
         const float factor = available / total;
         sizes.time *= factor;
@@ -112,7 +129,8 @@ void draw_time_line(PixelBuffer& buffer, const Font& font, const Settings& setti
         return;
     }
 
-    const std::string& suffix = *texts.suffix;
+    // A label of any length costs what its legible start costs.
+    const std::string_view suffix = legible_prefix(font, *texts.suffix, width);
     const TimeLineSizes sizes = fit_time_line(
         table_size, unit, width - 12.0f * unit,
         [&](float size) { return text_width(font, texts.time, size); },

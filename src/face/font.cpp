@@ -270,29 +270,6 @@ FontSources system_font_sources(const Environment& env)
     return sources;
 }
 
-std::expected<FoundFont, Error> find_font(const std::optional<std::string>& configured,
-                                          const FontSources& sources)
-{
-    if (configured) {
-        auto bytes = read_font_file(*configured);
-        if (!bytes)
-            return std::unexpected(
-                program_message("Cannot read font '" + *configured + "': " + bytes.error()));
-        return FoundFont{*configured, std::move(*bytes)};
-    }
-    if (sources.font_matcher) {
-        if (std::optional<std::string> matched = sources.font_matcher()) {
-            if (auto bytes = read_font_file(*matched))
-                return FoundFont{std::move(*matched), std::move(*bytes)};
-        }
-    }
-    for (const std::string& candidate : sources.candidates) {
-        if (auto bytes = read_font_file(candidate)) return FoundFont{candidate, std::move(*bytes)};
-    }
-    return std::unexpected(
-        program_message("No font found. Install a monospace font or use --font <path>"));
-}
-
 namespace {
 
 // FreeType's own wording for its error codes; its FT_Error_String is often built without them.
@@ -314,9 +291,41 @@ std::string freetype_error_text(FT_Error error)
     return "FreeType error " + std::to_string(error);
 }
 
-Error parse_failure(const std::string& reason)
+constexpr std::string_view PARSE_FAILURE = "Failed to parse font: ";
+
+// The parsed font, or the reason it cannot be used.
+std::expected<Font, std::string> parse_font(std::vector<std::uint8_t> bytes)
 {
-    return program_message("Failed to parse font: " + reason);
+    // FreeType calls an empty buffer an invalid argument; for a font file it is simply not a
+    // format it knows.
+    if (bytes.empty()) return std::unexpected(freetype_error_text(FT_Err_Unknown_File_Format));
+    auto data = std::make_unique<FontData>();
+    data->bytes = std::move(bytes);
+
+    FT_Library library = nullptr;
+    if (const FT_Error error = FT_Init_FreeType(&library)) return std::unexpected(freetype_error_text(error));
+    data->library.reset(library);
+
+    FT_Face face = nullptr;
+    if (const FT_Error error =
+            FT_New_Memory_Face(library, data->bytes.data(), static_cast<FT_Long>(data->bytes.size()), 0, &face))
+        return std::unexpected(freetype_error_text(error));
+    data->face.reset(face);
+    // Only outline fonts can be drawn at any size.
+    if (!FT_IS_SCALABLE(face) || face->units_per_EM == 0)
+        return std::unexpected(std::string("not a scalable outline font"));
+
+    data->shaper.reset(hb_ft_font_create_referenced(face));
+    data->shaping_buffer.reset(hb_buffer_create());
+    if (!hb_buffer_allocation_successful(data->shaping_buffer.get()))
+        return std::unexpected(freetype_error_text(FT_Err_Out_Of_Memory));
+    hb_ft_font_set_load_flags(data->shaper.get(), GLYPH_LOAD_FLAGS);
+
+    Font font;
+    font.units_per_em = face->units_per_EM;
+    if (FT_HAS_HORIZONTAL(face)) font.ascender = face->ascender;
+    font.data = std::move(data);
+    return font;
 }
 
 } // namespace
@@ -328,37 +337,54 @@ Font::~Font() = default;
 
 std::expected<Font, Error> load_font(std::vector<std::uint8_t> bytes)
 {
-    // FreeType calls an empty buffer an invalid argument; for a font file it is simply not a
-    // format it knows.
-    if (bytes.empty()) return std::unexpected(parse_failure(freetype_error_text(FT_Err_Unknown_File_Format)));
-    auto data = std::make_unique<FontData>();
-    data->bytes = std::move(bytes);
+    auto font = parse_font(std::move(bytes));
+    if (!font) return std::unexpected(program_message(std::string(PARSE_FAILURE) + font.error()));
+    return std::move(*font);
+}
 
-    FT_Library library = nullptr;
-    if (const FT_Error error = FT_Init_FreeType(&library))
-        return std::unexpected(parse_failure(freetype_error_text(error)));
-    data->library.reset(library);
+std::expected<FoundFont, Error> find_font(const std::optional<std::string>& configured,
+                                          const FontSources& sources,
+                                          const std::function<void(const std::string&)>& chosen)
+{
+    const auto announce = [&](const std::string& path) {
+        if (chosen) chosen(path);
+    };
+    if (configured) {
+        auto bytes = read_font_file(*configured);
+        if (!bytes)
+            return std::unexpected(
+                program_message("Cannot read font '" + *configured + "': " + bytes.error()));
+        announce(*configured);
+        auto font = load_font(std::move(*bytes));
+        if (!font) return std::unexpected(font.error());
+        return FoundFont{*configured, std::move(*font)};
+    }
 
-    FT_Face face = nullptr;
-    if (const FT_Error error =
-            FT_New_Memory_Face(library, data->bytes.data(), static_cast<FT_Long>(data->bytes.size()), 0, &face))
-        return std::unexpected(parse_failure(freetype_error_text(error)));
-    data->face.reset(face);
-    // Only outline fonts can be drawn at any size.
-    if (!FT_IS_SCALABLE(face) || face->units_per_EM == 0)
-        return std::unexpected(parse_failure("not a scalable outline font"));
-
-    data->shaper.reset(hb_ft_font_create_referenced(face));
-    data->shaping_buffer.reset(hb_buffer_create());
-    if (!hb_buffer_allocation_successful(data->shaping_buffer.get()))
-        return std::unexpected(parse_failure(freetype_error_text(FT_Err_Out_Of_Memory)));
-    hb_ft_font_set_load_flags(data->shaper.get(), GLYPH_LOAD_FLAGS);
-
-    Font font;
-    font.units_per_em = face->units_per_EM;
-    if (FT_HAS_HORIZONTAL(face)) font.ascender = face->ascender;
-    font.data = std::move(data);
-    return font;
+    std::optional<std::string> first_failure;
+    const auto usable = [&](const std::string& path) -> std::optional<FoundFont> {
+        auto bytes = read_font_file(path);
+        if (!bytes) return std::nullopt;
+        auto font = parse_font(std::move(*bytes));
+        if (!font) {
+            if (!first_failure) first_failure = font.error() + " in '" + path + "'";
+            return std::nullopt;
+        }
+        announce(path);
+        return FoundFont{path, std::move(*font)};
+    };
+    if (sources.font_matcher) {
+        if (const std::optional<std::string> matched = sources.font_matcher()) {
+            if (auto found = usable(*matched)) return std::move(*found);
+        }
+    }
+    for (const std::string& candidate : sources.candidates) {
+        if (auto found = usable(candidate)) return std::move(*found);
+    }
+    if (first_failure)
+        return std::unexpected(program_message(std::string(PARSE_FAILURE) + *first_failure +
+                                               ". Use --font <path> to choose a font"));
+    return std::unexpected(
+        program_message("No font found. Install a monospace font or use --font <path>"));
 }
 
 } // namespace kd

@@ -39,11 +39,6 @@ std::expected<std::vector<std::uint8_t>, std::string> read_font_file(const std::
 // trimmed output when it exits 0 with a non-empty one.
 std::optional<std::string> fc_match_monospace(const Environment& env);
 
-struct FoundFont {
-    std::string path;
-    std::vector<std::uint8_t> bytes;
-};
-
 // Where discovery looks; tests replace the candidates.
 struct FontSources {
     std::function<std::optional<std::string>()> font_matcher;
@@ -52,10 +47,6 @@ struct FontSources {
 
 // The real sources: fc-match through env's PATH and FALLBACK_FONTS.
 FontSources system_font_sources(const Environment& env);
-
-// The configured path, else fc-match, else the candidates.
-std::expected<FoundFont, Error> find_font(const std::optional<std::string>& configured,
-                                          const FontSources& sources);
 
 struct FontData; // FreeType face and HarfBuzz font, owned
 
@@ -73,5 +64,21 @@ struct Font {
 
 // "Failed to parse font: {reason}" on failure.
 std::expected<Font, Error> load_font(std::vector<std::uint8_t> bytes);
+
+// The font of the run and the file it came from.
+struct FoundFont {
+    std::string path;
+    Font font;
+};
+
+// The configured path, read and parsed; when it fails, nothing else is tried. Otherwise the
+// first of fc-match's answer and the candidates that reads and parses. A file that reads but
+// does not parse (a bitmap font that fontconfig prefers, a broken file) is passed over like one
+// that does not read; when none parses, the first such failure is the error, with a hint to
+// --font. `chosen` hears the path as soon as it is settled: a configured one before it is
+// parsed, so that it is named even when parsing fails; a discovered one once it has parsed.
+std::expected<FoundFont, Error> find_font(const std::optional<std::string>& configured,
+                                          const FontSources& sources,
+                                          const std::function<void(const std::string&)>& chosen = {});
 
 } // namespace kd

@@ -4,11 +4,13 @@
 
 #include "face/font.hpp"
 
+#include <fribidi.h>
 #include <ft2build.h>
 #include FT_FREETYPE_H
 #include <hb-ft.h>
 #include <hb.h>
 
+#include <array>
 #include <cstdint>
 #include <memory>
 #include <vector>
@@ -33,11 +35,33 @@ using FreeTypeFace = std::unique_ptr<std::remove_pointer_t<FT_Face>, FreeTypeFac
 using HarfBuzzFont = std::unique_ptr<hb_font_t, HarfBuzzFontRelease>;
 using HarfBuzzBuffer = std::unique_ptr<hb_buffer_t, HarfBuzzBufferRelease>;
 
+// One shaped glyph of a line, in reading order, with the bidirectional level of its run.
+struct ShapedGlyph {
+    std::uint32_t glyph = 0;
+    std::uint32_t cluster = 0; // byte offset of its first character in the text
+    float advance = 0; // pixels
+    float x_offset = 0;
+    float y_offset = 0;
+    FriBidiLevel level = 0; // even: left to right
+};
+
 // One shaped glyph: where its origin lies in the layout, before the bitmap offsets.
 struct PlacedGlyph {
     std::uint32_t glyph = 0;
     float origin_x = 0; // pen position plus HarfBuzz's offset, pixels
     float baseline_y = 0; // y down
+};
+
+// A glyph's bitmap box at the face's current size, as loading the glyph sets it up.
+struct GlyphBoxMemo {
+    std::uint32_t glyph = 0;
+    std::uint32_t layout = 0; // the measurement it was worked out in; 0 for none
+    bool drawable = false; // loaded as an outline and, when drawing, rendered
+    FT_Int left = 0;
+    FT_Int top = 0;
+    unsigned width = 0;
+    unsigned rows = 0;
+    std::size_t coverage = 0; // when drawing: where its rendered rows start in FontData::coverage
 };
 
 // Members are destroyed in reverse order: the HarfBuzz objects before the face they use,
@@ -50,8 +74,22 @@ struct FontData {
     // Scratch reused by every layout so that painting a frame allocates next to nothing.
     // A Font is only ever used from one thread at a time.
     HarfBuzzBuffer shaping_buffer;
+    std::vector<ShapedGlyph> shaped;
     std::vector<PlacedGlyph> placed;
     std::vector<float> pens;
+    // Only lines with right-to-left text or direction marks use these.
+    std::vector<FriBidiChar> characters;
+    std::vector<std::size_t> character_starts; // byte offsets within the line
+    std::vector<FriBidiCharType> bidi_types;
+    std::vector<FriBidiBracketType> bracket_types;
+    std::vector<FriBidiLevel> levels;
+    std::vector<std::size_t> display_order;
+    std::vector<FriBidiLevel> display_levels;
+    // The glyphs met in one measuring or drawing call, so that a glyph that recurs in a long
+    // text is loaded and rendered once; a slot counts only when its layout is the current one.
+    std::array<GlyphBoxMemo, 256> boxes{};
+    std::uint32_t layout_serial = 0;
+    std::vector<unsigned char> coverage; // rendered rows, top down, width bytes each
     long current_char_size = 0; // 26.6, what the face is set to now
 };
 

@@ -23,11 +23,10 @@ std::expected<int, Error> run_startup(const Arguments& args, const Environment& 
     // Fixed for the whole run; a reload that changes size does not resize the window.
     const auto size = static_cast<std::uint32_t>(settings.size);
 
-    auto found = find_font(settings.font, system_font_sources(env));
+    auto found = find_font(settings.font, system_font_sources(env), [&](const std::string& path) {
+        if (!settings.quiet) err << "kestrelDial: using font " << path << "\n";
+    });
     if (!found) return std::unexpected(found.error());
-    if (!settings.quiet) err << "kestrelDial: using font " << found->path << "\n";
-    auto font = load_font(std::move(found->bytes));
-    if (!font) return std::unexpected(font.error());
 
     auto window = open_dock_window(settings, args);
     if (!window) return std::unexpected(window.error());
@@ -41,7 +40,7 @@ std::expected<int, Error> run_startup(const Arguments& args, const Environment& 
     install_hangup_handler();
 
     PixelBuffer buffer = make_pixel_buffer(size, size, window->lsb_first);
-    return run_main_loop(*window, *font, buffer, std::move(settings), args, env, err);
+    return run_main_loop(*window, found->font, buffer, std::move(settings), args, env, err);
 }
 
 } // namespace kd

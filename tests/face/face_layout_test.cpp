@@ -257,6 +257,17 @@ TEST(PaintFace, ShortSuffixKeepsTheTimeAtItsTableSize)
     EXPECT_LT(ink_columns(with, true, 177, 252).left, ink_columns(without, true, 177, 252).left);
 }
 
+// Only the start of a label that could be read is laid out, so a huge label costs what that
+// start costs. At 96 px the mono font keeps 193 characters of the suffix: " (" and 191 of the label.
+TEST(PaintFace, HugeLabelPaintsWhatItsLegibleStartPaints)
+{
+    Settings huge;
+    huge.label = std::string(120000, 'x');
+    Settings start;
+    start.label = std::string(191, 'x');
+    EXPECT_TRUE(painted(96, huge).bytes == painted(96, start).bytes);
+}
+
 // Widths proportional to the size make the fitting easy to follow.
 struct FitCase {
     const char* name;
@@ -292,6 +303,8 @@ INSTANTIATE_TEST_SUITE_P(
         FitCase{"then_the_suffix", 1.0f, 28.0f, 80.0f, 3.0f, 4.0f, {13.0f, 10.0f}},
         // Floors reached (13*3 + 10*4 = 79 > 70): both scale by 70/79.
         FitCase{"then_both_together", 1.0f, 28.0f, 70.0f, 3.0f, 4.0f, {13.0f * 70.0f / 79.0f, 10.0f * 70.0f / 79.0f}},
+        // The suffix alone (90 at 15) overflows: both reach their floors, then 39 + 60 scale by 50/99.
+        FitCase{"suffix_alone_too_wide", 1.0f, 28.0f, 50.0f, 3.0f, 6.0f, {13.0f * 50.0f / 99.0f, 10.0f * 50.0f / 99.0f}},
         // A table size already at the floor is left alone before the suffix shrinks.
         FitCase{"time_at_floor", 1.0f, 13.0f, 60.0f, 2.0f, 3.0f, {13.0f, 11.0f}},
         // Unit 0.75 (size 96): 21 -> 20.25 -> 19.5; 2t + 11.25 <= 50.25 first at t = 19.5.

@@ -165,11 +165,25 @@ TEST(FcMatch, SkipsEntriesThatAreNotExecutable)
 struct Discovery {
     TempDir dir;
     int matcher_calls = 0;
+    std::vector<std::string> announced;
 
-    std::string readable(const std::string& name)
+    // A copy of the test font.
+    std::string font(const std::string& name)
     {
-        write_file(dir.file(name), "bytes of " + name);
+        std::filesystem::copy_file(KD_TEST_FONT, dir.file(name));
         return dir.file(name);
+    }
+
+    // A file that reads but is no font.
+    std::string unparsable(const std::string& name)
+    {
+        write_file(dir.file(name), std::string(4096, 'x'));
+        return dir.file(name);
+    }
+
+    std::expected<FoundFont, Error> find(const std::optional<std::string>& configured, const FontSources& sources)
+    {
+        return find_font(configured, sources, [this](const std::string& path) { announced.push_back(path); });
     }
 
     FontSources sources(std::optional<std::string> matched, std::vector<std::string> candidates)
@@ -185,12 +199,13 @@ struct Discovery {
 TEST(FindFont, ConfiguredPathNeverFallsBack)
 {
     Discovery d;
-    const std::string good = d.readable("good.ttf");
-    const auto found = find_font(d.dir.file("missing.ttf"), d.sources(good, {good}));
+    const std::string good = d.font("good.ttf");
+    const auto found = d.find(d.dir.file("missing.ttf"), d.sources(good, {good}));
     ASSERT_FALSE(found.has_value());
     EXPECT_EQ(found.error().kind, Error::Kind::Message);
     EXPECT_EQ(found.error().text, "Cannot read font '" + d.dir.file("missing.ttf") +
                                       "': No such file or directory (os error 2)");
+    EXPECT_TRUE(d.announced.empty());
     EXPECT_EQ(d.matcher_calls, 0);
 }
 
@@ -202,37 +217,103 @@ TEST(FindFont, EmptyConfiguredPathIsReportedAsIs)
     EXPECT_EQ(found.error().text, "Cannot read font '': No such file or directory (os error 2)");
 }
 
-TEST(FindFont, ConfiguredPathIsRead)
+TEST(FindFont, ConfiguredPathIsReadAndParsed)
 {
     Discovery d;
-    const std::string path = d.readable("mine.ttf");
-    const auto found = find_font(path, d.sources(std::nullopt, {}));
+    const std::string path = d.font("mine.ttf");
+    const auto found = d.find(path, d.sources(std::nullopt, {}));
     ASSERT_TRUE(found.has_value());
     EXPECT_EQ(found->path, path);
-    EXPECT_EQ(std::string(found->bytes.begin(), found->bytes.end()), "bytes of mine.ttf");
+    EXPECT_EQ(found->font.units_per_em, 2048);
+    EXPECT_EQ(d.announced, std::vector<std::string>{path});
+}
+
+// A configured font is named before it is parsed, and its parse failure is final.
+TEST(FindFont, ConfiguredPathThatDoesNotParseNeverFallsBack)
+{
+    Discovery d;
+    const std::string path = d.unparsable("mine.otb");
+    const auto found = d.find(path, d.sources(d.font("matched.ttf"), {d.font("candidate.ttf")}));
+    ASSERT_FALSE(found.has_value());
+    EXPECT_EQ(found.error().text, "Failed to parse font: unknown file format");
+    EXPECT_EQ(d.announced, std::vector<std::string>{path});
+    EXPECT_EQ(d.matcher_calls, 0);
 }
 
 TEST(FindFont, MatcherBeforeCandidates)
 {
     Discovery d;
-    const std::string matched = d.readable("matched.ttf");
-    const auto found = find_font(std::nullopt, d.sources(matched, {d.readable("candidate.ttf")}));
+    const std::string matched = d.font("matched.ttf");
+    const auto found = d.find(std::nullopt, d.sources(matched, {d.font("candidate.ttf")}));
     ASSERT_TRUE(found.has_value());
     EXPECT_EQ(found->path, matched);
+    EXPECT_EQ(d.announced, std::vector<std::string>{matched});
     EXPECT_EQ(d.matcher_calls, 1);
 }
 
 TEST(FindFont, UnreadableMatchFallsToTheFirstReadableCandidate)
 {
     Discovery d;
-    const std::string second = d.readable("second.ttf");
-    const auto found = find_font(
+    const std::string second = d.font("second.ttf");
+    const auto found = d.find(
         std::nullopt, d.sources(d.dir.file("gone.ttf"),
-                                {d.dir.file("absent.ttf"), d.dir.path, second, d.readable("third.ttf")}));
+                                {d.dir.file("absent.ttf"), d.dir.path, second, d.font("third.ttf")}));
     ASSERT_TRUE(found.has_value());
     EXPECT_EQ(found->path, second);
     EXPECT_EQ(d.matcher_calls, 1);
 }
+
+struct PassOverCase {
+    const char* name;
+    // File names in the test's directory: ".ttf" a font, ".otb" a file that is no font,
+    // anything else missing.
+    std::optional<std::string> matched;
+    std::vector<std::string> candidates;
+    std::optional<std::string> chosen; // else the error, with {dir} for the directory
+    std::string error;
+};
+
+class FindFontPassesOver : public ::testing::TestWithParam<PassOverCase> {};
+
+// A discovered file that reads but does not parse is passed over; only the font finally used
+// is named.
+TEST_P(FindFontPassesOver, FilesThatDoNotParse)
+{
+    const PassOverCase& c = GetParam();
+    Discovery d;
+    const auto prepare = [&](const std::string& name) {
+        if (name.ends_with(".ttf")) return d.font(name);
+        if (name.ends_with(".otb")) return d.unparsable(name);
+        return d.dir.file(name);
+    };
+    std::vector<std::string> candidates;
+    for (const std::string& name : c.candidates) candidates.push_back(prepare(name));
+    const auto found =
+        d.find(std::nullopt, d.sources(c.matched ? std::optional(prepare(*c.matched)) : std::nullopt, candidates));
+    if (c.chosen) {
+        ASSERT_TRUE(found.has_value()) << found.error().text;
+        EXPECT_EQ(found->path, d.dir.file(*c.chosen));
+        EXPECT_EQ(d.announced, std::vector<std::string>{d.dir.file(*c.chosen)});
+    } else {
+        ASSERT_FALSE(found.has_value());
+        std::string error = c.error;
+        error.replace(error.find("{dir}"), 5, d.dir.path);
+        EXPECT_EQ(found.error().text, error);
+        EXPECT_TRUE(d.announced.empty());
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Sources, FindFontPassesOver,
+    ::testing::Values(
+        PassOverCase{"bitmap_match_then_candidate", "terminus.otb", {"gone", "DejaVu.ttf"}, "DejaVu.ttf", ""},
+        PassOverCase{"candidates_in_turn", std::nullopt, {"broken.otb", "gone", "other.otb", "good.ttf", "later.ttf"},
+                     "good.ttf", ""},
+        PassOverCase{"none_parses", "terminus.otb", {"gone", "broken.otb"}, std::nullopt,
+                     "Failed to parse font: unknown file format in '{dir}/terminus.otb'. Use --font <path> to choose a font"},
+        PassOverCase{"only_a_candidate_reads", std::nullopt, {"gone", "broken.otb"}, std::nullopt,
+                     "Failed to parse font: unknown file format in '{dir}/broken.otb'. Use --font <path> to choose a font"}),
+    [](const ::testing::TestParamInfo<PassOverCase>& test_case) { return std::string(test_case.param.name); });
 
 TEST(FindFont, NothingReadableIsTheNoFontMessage)
 {

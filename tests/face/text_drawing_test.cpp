@@ -162,6 +162,101 @@ TEST(DrawText, ClipsAtTheBufferEdges)
     EXPECT_EQ(box.right, 40);
 }
 
+// The mono font has one advance for every glyph and no kerning: a left-to-right text must be
+// exactly its characters drawn one by one, one advance apart, in reading order.
+TEST(DrawText, LeftToRightTextIsItsCharactersOneAdvanceApart)
+{
+    const float size = 21.0f;
+    const std::string text = "09:05:07 PM (Kestrel, +5:30) [x]";
+    const float advance = text_width(test_font(), " A", size) - text_width(test_font(), "A", size);
+    PixelBuffer whole = make_pixel_buffer(440, 40, true);
+    PixelBuffer pieces = make_pixel_buffer(440, 40, true);
+    draw_text(whole, test_font(), text, size, 3.0f, 5.0f, 1000.0f, TextAlign::Left, WHITE);
+    float pen = 0;
+    for (const char c : text) {
+        draw_text(pieces, test_font(), std::string(1, c), size, 3.0f + pen, 5.0f, 1000.0f, TextAlign::Left, WHITE);
+        pen += advance;
+    }
+    ASSERT_GT(inked(whole).right, 400);
+    EXPECT_TRUE(whole.bytes == pieces.bytes);
+}
+
+struct DisplayOrderCase {
+    const char* name;
+    bool proportional; // DejaVu Sans, for the Hebrew that the mono font lacks
+    std::string text;
+    std::string shown_as; // what must appear: the glyphs in display order, laid out left to right
+    float max_width;
+};
+
+class DrawnInDisplayOrder : public ::testing::TestWithParam<DisplayOrderCase> {};
+
+TEST_P(DrawnInDisplayOrder, LikeTheTextInThatOrder)
+{
+    const DisplayOrderCase& c = GetParam();
+    const Font& font = c.proportional ? test::proportional_test_font() : test_font();
+    PixelBuffer drawn = make_pixel_buffer(300, 80, true);
+    PixelBuffer expected = make_pixel_buffer(300, 80, true);
+    draw_text(drawn, font, c.text, 24.0f, 4.0f, 4.0f, c.max_width, TextAlign::Left, WHITE);
+    draw_text(expected, font, c.shown_as, 24.0f, 4.0f, 4.0f, 1000.0f, TextAlign::Left, WHITE);
+    ASSERT_FALSE(inked(expected).empty());
+    EXPECT_TRUE(drawn.bytes == expected.bytes);
+}
+
+// U+202D ... U+202C (left-to-right override) lays glyphs out in the order written.
+INSTANTIATE_TEST_SUITE_P(
+    Texts, DrawnInDisplayOrder,
+    ::testing::Values(
+        // The blank and the parentheses stay where they are, the Hebrew reads from the right,
+        // and its number from the left.
+        DisplayOrderCase{"hebrew_label", true, " (\u05E9\u05DC\u05D5\u05DD 123)",
+                         "\u202D (123 \u05DD\u05D5\u05DC\u05E9)\u202C", 290.0f},
+        // Lines are broken in reading order: the first word read is on the first line.
+        DisplayOrderCase{"hebrew_wrapped", true, "\u05E9\u05DC\u05D5\u05DD \u05E2\u05D5\u05DC\u05DD",
+                         "\u202D\u05DD\u05D5\u05DC\u05E9\u202C\n\u202D\u05DD\u05DC\u05D5\u05E2\u202C", 80.0f},
+        DisplayOrderCase{"right_to_left_override", false, "\u202Eabc 12\u202C", "21 cba", 290.0f},
+        DisplayOrderCase{"embedding_keeps_the_order", false, "x\u202Aabc\u202Cy", "xabcy", 290.0f}),
+    [](const ::testing::TestParamInfo<DisplayOrderCase>& test_case) { return std::string(test_case.param.name); });
+
+struct PrefixCase {
+    const char* name;
+    std::string text;
+    float width;
+    std::size_t kept; // bytes
+};
+
+std::string repeated(std::string_view piece, std::size_t times)
+{
+    std::string text;
+    for (std::size_t i = 0; i < times; ++i) text += piece;
+    return text;
+}
+
+class LegiblePrefix : public ::testing::TestWithParam<PrefixCase> {};
+
+// The mono font's widest advance is its only one: up to twice the width in pixels, in
+// characters, stay (plus the one that crosses the line); marks count only towards 16 per pixel.
+TEST_P(LegiblePrefix, KeepsWhatCouldBeRead)
+{
+    const PrefixCase& c = GetParam();
+    const std::string_view prefix = legible_prefix(test_font(), c.text, c.width);
+    EXPECT_EQ(prefix.data(), c.text.data());
+    EXPECT_EQ(prefix.size(), c.kept);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Texts, LegiblePrefix,
+    ::testing::Values(PrefixCase{"short", " (Kestrel)", 96.0f, 10},
+                      PrefixCase{"at_the_bound", repeated("x", 193), 96.0f, 193},
+                      PrefixCase{"past_the_bound", repeated("x", 194), 96.0f, 193},
+                      PrefixCase{"huge", repeated("Kestrel ", 15000), 96.0f, 193},
+                      PrefixCase{"wide_window", repeated("x", 3000), 1024.0f, 2049},
+                      PrefixCase{"two_byte_characters", repeated("\u00E9", 300), 96.0f, 386},
+                      PrefixCase{"three_byte_characters", repeated("\u20AC", 300), 96.0f, 579},
+                      PrefixCase{"combining_marks_are_free", repeated("e\u0301", 190), 96.0f, 570},
+                      PrefixCase{"a_pile_of_marks", "e" + repeated("\u0301", 3000), 96.0f, 1 + 1535 * 2}),
+    [](const ::testing::TestParamInfo<PrefixCase>& test_case) { return std::string(test_case.param.name); });
+
 TEST(DrawText, MissingCharactersShowTheFontsOwnGlyph)
 {
     // DejaVu Sans Mono has no CJK; glyph 0 is drawn in its place.

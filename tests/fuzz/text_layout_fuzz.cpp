@@ -1,12 +1,14 @@
-// Arbitrary labels through measuring and drawing: no crash, no hang, no write outside the
-// 96x96 buffer, and measurements that make sense. The first four bytes choose the size, the
-// position, the wrapping width, the alignment and the byte order; the rest is the text.
+// Arbitrary labels through measuring, cutting and drawing, left to right and within a
+// right-to-left line: no crash, no hang, no write outside the 96x96 buffer, and measurements
+// that make sense. The first four bytes choose the size, the position, the wrapping width,
+// the alignment and the byte order; the rest is the text.
 
 #include "fuzz_check.hpp"
 
 #include "face/font.hpp"
 #include "face/pixel_buffer.hpp"
 #include "face/text_drawing.hpp"
+#include "settings/utf8.hpp"
 
 #include <cmath>
 #include <cstddef>
@@ -65,13 +67,28 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         require(ink->top < ink->bottom, "ink has a height", text);
     }
 
-    kd::PixelBuffer buffer = kd::make_pixel_buffer(BUFFER_SIZE, BUFFER_SIZE, lsb_first);
-    kd::draw_text(buffer, font, text, text_size, x, y, max_width, align, kd::Rgb{255, 255, 255});
-    require(buffer.width == BUFFER_SIZE && buffer.height == BUFFER_SIZE &&
-                buffer.bytes.size() == 4u * BUFFER_SIZE * BUFFER_SIZE,
-            "drawing leaves the buffer's size alone");
-    const std::size_t unused_byte = lsb_first ? 3 : 0;
-    for (std::size_t i = unused_byte; i < buffer.bytes.size(); i += 4)
-        require(buffer.bytes[i] == 0, "the unused byte of every pixel stays 0", text);
+    // The text as it is, and after a Hebrew letter, which sends every line through the
+    // bidirectional runs, mirrored brackets and reordering included.
+    const std::string right_to_left = "\xD7\x90" + std::string(text);
+    for (const std::string_view drawn : {text, std::string_view(right_to_left)}) {
+        kd::PixelBuffer buffer = kd::make_pixel_buffer(BUFFER_SIZE, BUFFER_SIZE, lsb_first);
+        kd::draw_text(buffer, font, drawn, text_size, x, y, max_width, align, kd::Rgb{255, 255, 255});
+        require(buffer.width == BUFFER_SIZE && buffer.height == BUFFER_SIZE &&
+                    buffer.bytes.size() == 4u * BUFFER_SIZE * BUFFER_SIZE,
+                "drawing leaves the buffer's size alone");
+        const std::size_t unused_byte = lsb_first ? 3 : 0;
+        for (std::size_t i = unused_byte; i < buffer.bytes.size(); i += 4)
+            require(buffer.bytes[i] == 0, "the unused byte of every pixel stays 0", drawn);
+    }
+    const float right_to_left_width = kd::text_width(font, right_to_left, text_size);
+    require(std::isfinite(right_to_left_width) && right_to_left_width >= 0.0f,
+            "a right-to-left width is finite and not negative", right_to_left);
+
+    // The cut keeps a start of the text that ends where a character ends.
+    const std::string_view kept = kd::legible_prefix(font, text, max_width);
+    require(kept.data() == text.data() && kept.size() <= text.size(), "the cut keeps a start", text);
+    std::size_t boundary = 0;
+    while (boundary < kept.size()) boundary += kd::decode_utf8_at(text, boundary).length;
+    require(boundary == kept.size(), "the cut falls between characters", text);
     return 0;
 }
