@@ -1,8 +1,8 @@
 #pragma once
 // The docked window: connection, windows, properties. No xcb type leaks out of src/dock.
 
-#include "settings/environment.hpp"
-#include "settings/error.hpp"
+#include "base/environment.hpp"
+#include "base/error.hpp"
 #include "settings/settings.hpp"
 
 #include <array>

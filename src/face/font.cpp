@@ -1,7 +1,7 @@
 #include "face/font.hpp"
 
+#include "base/descriptor.hpp"
 #include "face/font_data.hpp"
-#include "settings/descriptor.hpp"
 #include "settings/value_syntax.hpp"
 
 #include <fcntl.h>

@@ -1,8 +1,8 @@
 #pragma once
 // Finding, reading and parsing the one font of the run.
 
-#include "settings/environment.hpp"
-#include "settings/error.hpp"
+#include "base/environment.hpp"
+#include "base/error.hpp"
 
 #include <array>
 #include <functional>

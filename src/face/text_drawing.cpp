@@ -1,7 +1,7 @@
 #include "face/text_drawing.hpp"
 
+#include "base/utf8.hpp"
 #include "face/font_data.hpp"
-#include "settings/utf8.hpp"
 
 #include FT_ADVANCES_H
 

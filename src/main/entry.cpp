@@ -1,8 +1,8 @@
 #include "main/entry.hpp"
 
+#include "base/utf8.hpp"
 #include "face/font.hpp"
 #include "main/startup.hpp"
-#include "settings/utf8.hpp"
 #include "settings/write_mode.hpp"
 
 #include <algorithm>

@@ -1,13 +1,13 @@
 #pragma once
 // The running clock: events, reloads, repaints when the shown text changes, computed waits.
 
+#include "base/environment.hpp"
+#include "base/error.hpp"
 #include "dock/dock_event.hpp"
 #include "dock/dock_window.hpp"
 #include "face/clock.hpp"
 #include "face/font.hpp"
 #include "face/pixel_buffer.hpp"
-#include "settings/environment.hpp"
-#include "settings/error.hpp"
 #include "settings/settings.hpp"
 
 #include <atomic>

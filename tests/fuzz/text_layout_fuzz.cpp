@@ -5,10 +5,10 @@
 
 #include "fuzz_check.hpp"
 
+#include "base/utf8.hpp"
 #include "face/font.hpp"
 #include "face/pixel_buffer.hpp"
 #include "face/text_drawing.hpp"
-#include "settings/utf8.hpp"
 
 #include <cmath>
 #include <cstddef>
