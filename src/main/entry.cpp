@@ -3,7 +3,7 @@
 #include "base/utf8.hpp"
 #include "face/font.hpp"
 #include "main/startup.hpp"
-#include "settings/write_mode.hpp"
+#include "main/write_mode.hpp"
 
 #include <algorithm>
 #include <array>

@@ -1,4 +1,4 @@
-#include "settings/write_mode.hpp"
+#include "main/write_mode.hpp"
 
 #include "base/utf8.hpp"
 #include "settings/config_file.hpp"
