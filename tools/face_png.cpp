@@ -3,7 +3,7 @@
 
 #include "base/environment.hpp"
 #include "face/face_layout.hpp"
-#include "face/font.hpp"
+#include "face/font_discovery.hpp"
 #include "face/pixel_buffer.hpp"
 #include "settings/value_syntax.hpp"
 

@@ -1,7 +1,7 @@
 #include "main/entry.hpp"
 
 #include "base/utf8.hpp"
-#include "face/font.hpp"
+#include "face/font_discovery.hpp"
 #include "main/startup.hpp"
 #include "main/write_mode.hpp"
 
