@@ -78,7 +78,7 @@ Settings reload_configuration(const Settings& current, const Arguments& args,
     return fresh;
 }
 
-std::expected<int, Error> run_main_loop(DockWindow& window, const Font& font, PixelBuffer& buffer,
+std::expected<int, Error> run_main_loop(DockWindow& window, Font& font, PixelBuffer& buffer,
                                         Settings settings, const Arguments& args,
                                         const Environment& env, std::ostream& err,
                                         const LoopSeams& seams)

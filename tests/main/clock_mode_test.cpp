@@ -280,7 +280,7 @@ std::vector<std::string> clock_environment(const TempDir& home, const std::strin
 // minute, painted here with the same font.
 bool shows_the_face(xcb_connection_t* x, xcb_window_t window)
 {
-    static const Font font = [] {
+    static Font font = [] {
         auto parsed = load_font(read_font_file(KD_TEST_FONT).value());
         if (!parsed) throw std::runtime_error(parsed.error().text);
         return std::move(*parsed);
