@@ -63,7 +63,4 @@ std::optional<std::uint32_t> slit_number(const Arguments& args);
 std::expected<DockWindow, Error> open_dock_window(const Settings& settings, const Arguments& args,
                                                   const char* display_name = nullptr);
 
-// The X connection's file descriptor (children must not inherit it).
-int dock_connection_fd(const DockWindow& window);
-
 } // namespace kd
