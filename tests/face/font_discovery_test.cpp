@@ -2,11 +2,9 @@
 
 #include "support/temp_dir.hpp"
 
-#include <gtest/gtest.h>
-
-#include <sys/stat.h>
-
 #include <filesystem>
+#include <gtest/gtest.h>
+#include <sys/stat.h>
 
 namespace kd {
 namespace {
@@ -62,9 +60,9 @@ INSTANTIATE_TEST_SUITE_P(
         MatcherCase{"killed", "echo /fonts/Mono.ttf; kill -9 $$", std::nullopt},
         MatcherCase{"no_output", "exit 0", std::nullopt},
         MatcherCase{"only_white_space", "printf ' \\t\\n'", std::nullopt},
-        MatcherCase{"invalid_utf8_replaced", "printf '/f\\377\\303o.ttf'", "/f\xEF\xBF\xBD\xEF\xBF\xBDo.ttf"},
-        // E0 needs A0..BF next: each of the three bytes is a malformed sequence of its own.
-        MatcherCase{"overlong_replaced_per_byte", "printf '/\\340\\200\\200.ttf'", "/\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBD.ttf"},
+        // Each malformed piece is one U+FFFD: E0 80 80 is three, as E0 wants A0..BF next.
+        MatcherCase{"invalid_utf8_replaced", "printf '/f\\377\\303o\\340\\200\\200.ttf'",
+                    "/f\xEF\xBF\xBD\xEF\xBF\xBDo\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBD.ttf"},
         MatcherCase{"valid_utf8_kept", "printf '/f\\303\\266.ttf'", "/f\xC3\xB6.ttf"},
         // Standard error goes nowhere, so a chatty matcher cannot fill a pipe and stall.
         MatcherCase{"noisy_stderr", "head -c 300000 /dev/zero >&2; echo /x.ttf", "/x.ttf"},
@@ -72,20 +70,15 @@ INSTANTIATE_TEST_SUITE_P(
         MatcherCase{"endless_output", "exec cat /dev/zero", std::nullopt}),
     [](const ::testing::TestParamInfo<MatcherCase>& test_case) { return std::string(test_case.param.name); });
 
-TEST(FcMatch, AbsentFromPathGivesNothing)
-{
-    TempDir empty;
-    EXPECT_EQ(fc_match_monospace(fixed_environment({{"PATH", empty.path}})), std::nullopt);
-}
-
-TEST(FcMatch, SkipsEntriesThatAreNotExecutable)
+TEST(FcMatch, OnlyAnExecutableAlongThePathCounts)
 {
     FakeMatcher matcher;
     matcher.install("echo /second.ttf");
-    TempDir first;
+    TempDir empty, first;
     write_file(first.file("fc-match"), "#!/bin/sh\necho /first.ttf\n"); // not executable
-    const Environment env = fixed_environment({{"PATH", first.path + ":" + matcher.dir.path}});
-    EXPECT_EQ(fc_match_monospace(env), "/second.ttf");
+    EXPECT_EQ(fc_match_monospace(fixed_environment({{"PATH", empty.path}})), std::nullopt);
+    EXPECT_EQ(fc_match_monospace(fixed_environment({{"PATH", first.path}})), std::nullopt);
+    EXPECT_EQ(fc_match_monospace(fixed_environment({{"PATH", first.path + ":" + matcher.dir.path}})), "/second.ttf");
 }
 
 // Discovery with the sources replaced: which path wins and what is reported.
@@ -123,25 +116,19 @@ struct Discovery {
     }
 };
 
+// An empty path is reported as it is, too.
 TEST(FindFont, ConfiguredPathNeverFallsBack)
 {
     Discovery d;
     const std::string good = d.font("good.ttf");
-    const auto found = d.find(d.dir.file("missing.ttf"), d.sources(good, {good}));
-    ASSERT_FALSE(found.has_value());
-    EXPECT_EQ(found.error().kind, Error::Kind::Message);
-    EXPECT_EQ(found.error().text, "Cannot read font '" + d.dir.file("missing.ttf") +
-                                      "': No such file or directory (os error 2)");
+    for (const std::string& configured : {d.dir.file("missing.ttf"), std::string()}) {
+        const auto found = d.find(configured, d.sources(good, {good}));
+        ASSERT_FALSE(found.has_value());
+        EXPECT_EQ(found.error().kind, Error::Kind::Message);
+        EXPECT_EQ(found.error().text, "Cannot read font '" + configured + "': No such file or directory (os error 2)");
+    }
     EXPECT_TRUE(d.announced.empty());
     EXPECT_EQ(d.matcher_calls, 0);
-}
-
-TEST(FindFont, EmptyConfiguredPathIsReportedAsIs)
-{
-    Discovery d;
-    const auto found = find_font(std::string(), d.sources(std::nullopt, {}));
-    ASSERT_FALSE(found.has_value());
-    EXPECT_EQ(found.error().text, "Cannot read font '': No such file or directory (os error 2)");
 }
 
 TEST(FindFont, ConfiguredPathIsReadAndParsed)
