@@ -8,9 +8,9 @@
 
 namespace kd::bench {
 
-inline const Font& bench_font()
+inline Font& bench_font()
 {
-    static const Font font = [] {
+    static Font font = [] {
         auto bytes = read_font_file(KD_TEST_FONT);
         if (!bytes) throw std::runtime_error(bytes.error());
         auto parsed = load_font(std::move(*bytes));

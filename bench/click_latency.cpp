@@ -9,7 +9,7 @@
 // since a clock that serves events only when it wakes answers fast or slow depending on where in
 // its sleep the press falls. Prints one line per press, then the median and the maximum.
 #include "bench_x.hpp"
-#include "settings/descriptor.hpp"
+#include "base/descriptor.hpp"
 
 #include <xcb/xcb.h>
 #include <xcb/xtest.h>

@@ -1,10 +1,10 @@
 // Paints one clock face for given settings and a given instant into a PNG file, so the face
 // can be looked at without an X server.
 
+#include "base/environment.hpp"
 #include "face/face_layout.hpp"
-#include "face/font.hpp"
+#include "face/font_discovery.hpp"
 #include "face/pixel_buffer.hpp"
-#include "settings/environment.hpp"
 #include "settings/value_syntax.hpp"
 
 #include <png.h>

@@ -2,9 +2,9 @@
 // The xcb side of DockWindow, shared by the files of src/dock (and by tests that need to
 // talk on the window's own connection). Nothing outside src/dock and the tests includes this.
 
+#include "base/descriptor.hpp"
+#include "base/error.hpp"
 #include "dock/dock_window.hpp"
-#include "settings/descriptor.hpp"
-#include "settings/error.hpp"
 
 #include <xcb/xcb.h>
 

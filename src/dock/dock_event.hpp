@@ -1,8 +1,8 @@
 #pragma once
 // What the X server tells the clock, reduced to what it reacts to.
 
+#include "base/error.hpp"
 #include "dock/dock_window.hpp"
-#include "settings/error.hpp"
 
 #include <chrono>
 #include <cstdint>

@@ -19,8 +19,6 @@ DockWindow::DockWindow(DockWindow&&) noexcept = default;
 DockWindow& DockWindow::operator=(DockWindow&&) noexcept = default;
 DockWindow::~DockWindow() = default;
 
-int dock_connection_fd(const DockWindow& window) { return xcb_get_file_descriptor(dock_xcb_connection(window)); }
-
 namespace {
 
 constexpr xcb_atom_t WM_HINTS_TYPE = XCB_ATOM_WM_HINTS;
@@ -164,7 +162,7 @@ std::expected<DockWindow, Error> open_dock_window(const Settings& settings, cons
         return std::unexpected(description(
             connection_error_text(code, ConnectionStage::Opening, shown_display, screen_index, opened.refusal)));
     }
-    // Click commands are started later with fork and exec: they must not inherit the display.
+    // No program started later (a click command, say) may inherit the display connection.
     const int fd = xcb_get_file_descriptor(connection);
     const int fd_flags = fcntl(fd, F_GETFD);
     if (fd_flags == -1 || fcntl(fd, F_SETFD, fd_flags | FD_CLOEXEC) == -1) {

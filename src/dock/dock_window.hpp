@@ -1,8 +1,8 @@
 #pragma once
 // The docked window: connection, windows, properties. No xcb type leaks out of src/dock.
 
-#include "settings/environment.hpp"
-#include "settings/error.hpp"
+#include "base/environment.hpp"
+#include "base/error.hpp"
 #include "settings/settings.hpp"
 
 #include <array>
@@ -62,8 +62,5 @@ std::optional<std::uint32_t> slit_number(const Arguments& args);
 // the face window and its input window with the window-manager properties, and flushes.
 std::expected<DockWindow, Error> open_dock_window(const Settings& settings, const Arguments& args,
                                                   const char* display_name = nullptr);
-
-// The X connection's file descriptor (children must not inherit it).
-int dock_connection_fd(const DockWindow& window);
 
 } // namespace kd

@@ -1,9 +1,9 @@
 #pragma once
 // Sending a painted frame: one PutImage of the whole buffer and one flush.
 
+#include "base/error.hpp"
 #include "dock/dock_window.hpp"
 #include "face/pixel_buffer.hpp"
-#include "settings/error.hpp"
 
 #include <expected>
 

@@ -113,7 +113,7 @@ float time_size_for(const Settings& settings, float unit)
     return 28.0f * unit;
 }
 
-void draw_time_line(PixelBuffer& buffer, const Font& font, const Settings& settings,
+void draw_time_line(PixelBuffer& buffer, Font& font, const Settings& settings,
                     const FaceTexts& texts, float unit)
 {
     const auto width = static_cast<float>(buffer.width);
@@ -156,7 +156,7 @@ void draw_time_line(PixelBuffer& buffer, const Font& font, const Settings& setti
 
 } // namespace
 
-void paint_face(PixelBuffer& buffer, const Font& font, const Settings& settings,
+void paint_face(PixelBuffer& buffer, Font& font, const Settings& settings,
                 const Clock& clock)
 {
     const FaceTexts texts = face_texts(settings, clock);

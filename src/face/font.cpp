@@ -1,23 +1,14 @@
 #include "face/font.hpp"
 
+#include "base/descriptor.hpp"
 #include "face/font_data.hpp"
-#include "settings/descriptor.hpp"
-#include "settings/value_syntax.hpp"
 
 #include <fcntl.h>
-#include <poll.h>
-#include <signal.h>
-#include <spawn.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
-#include <chrono>
-#include <cstring>
-
-extern char** environ;
 
 namespace kd {
 
@@ -77,201 +68,6 @@ std::expected<std::vector<std::uint8_t>, std::string> read_font_file(const std::
 
 namespace {
 
-constexpr std::size_t MAX_MATCHER_OUTPUT = 64 * 1024;
-constexpr auto MATCHER_DEADLINE = std::chrono::seconds(10);
-// What execvp searches when PATH is unset.
-constexpr std::string_view DEFAULT_SEARCH_PATH = "/bin:/usr/bin";
-
-bool is_executable_file(const std::string& path)
-{
-    struct stat metadata {};
-    return ::stat(path.c_str(), &metadata) == 0 && S_ISREG(metadata.st_mode) &&
-           ::access(path.c_str(), X_OK) == 0;
-}
-
-// The first executable `name` along the search path; an empty entry is the current directory.
-std::optional<std::string> find_in_path(std::string_view name, std::string_view search_path)
-{
-    std::size_t start = 0;
-    for (;;) {
-        const std::size_t colon = search_path.find(':', start);
-        const std::string_view dir = search_path.substr(
-            start, colon == std::string_view::npos ? std::string_view::npos : colon - start);
-        std::string candidate = dir.empty() ? std::string(name)
-                                            : std::string(dir) + "/" + std::string(name);
-        if (dir.empty()) candidate = "./" + candidate;
-        if (is_executable_file(candidate)) return candidate;
-        if (colon == std::string_view::npos) return std::nullopt;
-        start = colon + 1;
-    }
-}
-
-// Invalid sequences become U+FFFD, so the text handed on is always valid UTF-8.
-std::string valid_utf8(std::string_view text)
-{
-    static constexpr std::string_view REPLACEMENT = "\xEF\xBF\xBD";
-    std::string out;
-    out.reserve(text.size());
-    std::size_t i = 0;
-    const auto byte = [&](std::size_t k) { return static_cast<unsigned char>(text[k]); };
-    while (i < text.size()) {
-        const unsigned char lead = byte(i);
-        std::size_t length = 0;
-        char32_t minimum = 0;
-        if (lead < 0x80) {
-            out += static_cast<char>(lead);
-            ++i;
-            continue;
-        }
-        if (lead >= 0xC2 && lead <= 0xDF) length = 2, minimum = 0x80;
-        else if (lead >= 0xE0 && lead <= 0xEF) length = 3, minimum = 0x800;
-        else if (lead >= 0xF0 && lead <= 0xF4) length = 4, minimum = 0x10000;
-        bool valid = length != 0 && i + length <= text.size();
-        char32_t code = valid ? lead & (0xFF >> (length + 1)) : 0;
-        for (std::size_t k = 1; valid && k < length; ++k) {
-            if ((byte(i + k) & 0xC0) != 0x80) valid = false;
-            else code = (code << 6) | (byte(i + k) & 0x3F);
-        }
-        if (valid && (code < minimum || code > 0x10FFFF || (code >= 0xD800 && code <= 0xDFFF)))
-            valid = false;
-        if (valid) {
-            out.append(text.substr(i, length));
-            i += length;
-        } else {
-            // Skip the lead byte and any continuation bytes that belong to it.
-            out += REPLACEMENT;
-            ++i;
-            while (i < text.size() && (byte(i) & 0xC0) == 0x80 && length-- > 1) ++i;
-        }
-    }
-    return out;
-}
-
-struct SpawnActions {
-    posix_spawn_file_actions_t actions{};
-    bool ready = false;
-    SpawnActions() { ready = posix_spawn_file_actions_init(&actions) == 0; }
-    ~SpawnActions()
-    {
-        if (ready) posix_spawn_file_actions_destroy(&actions);
-    }
-};
-
-struct SpawnAttributes {
-    posix_spawnattr_t attributes{};
-    bool ready = false;
-    SpawnAttributes() { ready = posix_spawnattr_init(&attributes) == 0; }
-    ~SpawnAttributes()
-    {
-        if (ready) posix_spawnattr_destroy(&attributes);
-    }
-};
-
-using Deadline = std::chrono::steady_clock::time_point;
-
-// The child's wait status, or -1. A child still running at the deadline is killed first, so a
-// matcher that closed its output but never ends cannot hold up start-up either.
-int wait_for_child(pid_t child, Deadline deadline)
-{
-    int status = 0;
-    for (;;) {
-        const pid_t done = ::waitpid(child, &status, WNOHANG);
-        if (done == child) return status;
-        if (done < 0 && errno != EINTR) return -1;
-        if (std::chrono::steady_clock::now() >= deadline) break;
-        ::usleep(2000);
-    }
-    ::kill(child, SIGKILL);
-    while (::waitpid(child, &status, 0) < 0) {
-        if (errno != EINTR) return -1;
-    }
-    return status;
-}
-
-// Reads the child's output until it closes it. A child that talks too much or takes too long
-// is killed: font discovery must not hold up start-up.
-std::optional<std::string> collect_output(int fd, pid_t child, Deadline deadline)
-{
-    std::string output;
-    char chunk[4096];
-    for (;;) {
-        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-            deadline - std::chrono::steady_clock::now());
-        if (left.count() <= 0) break;
-        pollfd readable{fd, POLLIN, 0};
-        const int ready = ::poll(&readable, 1, static_cast<int>(left.count()));
-        if (ready < 0 && errno == EINTR) continue;
-        if (ready <= 0) break;
-        const ssize_t got = ::read(fd, chunk, sizeof chunk);
-        if (got < 0 && (errno == EINTR || errno == EAGAIN)) continue;
-        if (got <= 0) return output;
-        if (output.size() + static_cast<std::size_t>(got) > MAX_MATCHER_OUTPUT) break;
-        output.append(chunk, static_cast<std::size_t>(got));
-    }
-    ::kill(child, SIGKILL);
-    return std::nullopt;
-}
-
-} // namespace
-
-std::optional<std::string> fc_match_monospace(const Environment& env)
-{
-    const std::optional<std::string> search_path = env.get("PATH");
-    const std::optional<std::string> program =
-        find_in_path("fc-match", search_path ? std::string_view(*search_path) : DEFAULT_SEARCH_PATH);
-    if (!program) return std::nullopt;
-
-    int pipe_ends[2];
-    if (::pipe2(pipe_ends, O_CLOEXEC) != 0) return std::nullopt;
-    Descriptor read_end(pipe_ends[0]);
-    Descriptor write_end(pipe_ends[1]);
-
-    SpawnActions actions;
-    SpawnAttributes attributes;
-    if (!actions.ready || !attributes.ready) return std::nullopt;
-    posix_spawn_file_actions_addopen(&actions.actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
-    posix_spawn_file_actions_adddup2(&actions.actions, write_end.fd, STDOUT_FILENO);
-    posix_spawn_file_actions_addopen(&actions.actions, STDERR_FILENO, "/dev/null", O_WRONLY, 0);
-    // The program ignores SIGPIPE for itself; the child gets the default back.
-    sigset_t defaults;
-    sigemptyset(&defaults);
-    sigaddset(&defaults, SIGPIPE);
-    sigset_t no_mask;
-    sigemptyset(&no_mask);
-    posix_spawnattr_setsigdefault(&attributes.attributes, &defaults);
-    posix_spawnattr_setsigmask(&attributes.attributes, &no_mask);
-    posix_spawnattr_setflags(&attributes.attributes, POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETSIGMASK);
-
-    std::string arg0 = "fc-match", arg1 = "--format", arg2 = "%{file}", arg3 = "monospace";
-    char* arguments[] = {arg0.data(), arg1.data(), arg2.data(), arg3.data(), nullptr};
-    pid_t child = 0;
-    if (posix_spawn(&child, program->c_str(), &actions.actions, &attributes.attributes, arguments,
-                    environ) != 0)
-        return std::nullopt;
-    write_end.reset();
-
-    const Deadline deadline = std::chrono::steady_clock::now() + MATCHER_DEADLINE;
-    const std::optional<std::string> output = collect_output(read_end.fd, child, deadline);
-    read_end.reset();
-    const int status = wait_for_child(child, deadline);
-    if (!output || status < 0 || !WIFEXITED(status) || WEXITSTATUS(status) != 0) return std::nullopt;
-
-    const std::string decoded = valid_utf8(*output);
-    const std::string_view trimmed = trim(decoded);
-    if (trimmed.empty()) return std::nullopt;
-    return std::string(trimmed);
-}
-
-FontSources system_font_sources(const Environment& env)
-{
-    FontSources sources;
-    sources.font_matcher = [env] { return fc_match_monospace(env); };
-    sources.candidates.assign(FALLBACK_FONTS.begin(), FALLBACK_FONTS.end());
-    return sources;
-}
-
-namespace {
-
 // FreeType's own wording for its error codes; its FT_Error_String is often built without them.
 std::string freetype_error_text(FT_Error error)
 {
@@ -290,8 +86,6 @@ std::string freetype_error_text(FT_Error error)
         if (entry.text != nullptr && entry.code == error) return entry.text;
     return "FreeType error " + std::to_string(error);
 }
-
-constexpr std::string_view PARSE_FAILURE = "Failed to parse font: ";
 
 // The parsed font, or the reason it cannot be used.
 std::expected<Font, std::string> parse_font(std::vector<std::uint8_t> bytes)
@@ -338,53 +132,8 @@ Font::~Font() = default;
 std::expected<Font, Error> load_font(std::vector<std::uint8_t> bytes)
 {
     auto font = parse_font(std::move(bytes));
-    if (!font) return std::unexpected(program_message(std::string(PARSE_FAILURE) + font.error()));
+    if (!font) return std::unexpected(program_message("Failed to parse font: " + font.error()));
     return std::move(*font);
-}
-
-std::expected<FoundFont, Error> find_font(const std::optional<std::string>& configured,
-                                          const FontSources& sources,
-                                          const std::function<void(const std::string&)>& chosen)
-{
-    const auto announce = [&](const std::string& path) {
-        if (chosen) chosen(path);
-    };
-    if (configured) {
-        auto bytes = read_font_file(*configured);
-        if (!bytes)
-            return std::unexpected(
-                program_message("Cannot read font '" + *configured + "': " + bytes.error()));
-        announce(*configured);
-        auto font = load_font(std::move(*bytes));
-        if (!font) return std::unexpected(font.error());
-        return FoundFont{*configured, std::move(*font)};
-    }
-
-    std::optional<std::string> first_failure;
-    const auto usable = [&](const std::string& path) -> std::optional<FoundFont> {
-        auto bytes = read_font_file(path);
-        if (!bytes) return std::nullopt;
-        auto font = parse_font(std::move(*bytes));
-        if (!font) {
-            if (!first_failure) first_failure = font.error() + " in '" + path + "'";
-            return std::nullopt;
-        }
-        announce(path);
-        return FoundFont{path, std::move(*font)};
-    };
-    if (sources.font_matcher) {
-        if (const std::optional<std::string> matched = sources.font_matcher()) {
-            if (auto found = usable(*matched)) return std::move(*found);
-        }
-    }
-    for (const std::string& candidate : sources.candidates) {
-        if (auto found = usable(candidate)) return std::move(*found);
-    }
-    if (first_failure)
-        return std::unexpected(program_message(std::string(PARSE_FAILURE) + *first_failure +
-                                               ". Use --font <path> to choose a font"));
-    return std::unexpected(
-        program_message("No font found. Install a monospace font or use --font <path>"));
 }
 
 } // namespace kd

@@ -1,7 +1,7 @@
 #include "face/text_drawing.hpp"
 
+#include "base/utf8.hpp"
 #include "face/font_data.hpp"
-#include "settings/utf8.hpp"
 
 #include FT_ADVANCES_H
 
@@ -346,7 +346,7 @@ const GlyphBoxMemo* rendered_glyph(FontData& data, std::uint32_t glyph)
 
 } // namespace
 
-float text_width(const Font& font, std::string_view text, float size)
+float text_width(Font& font, std::string_view text, float size)
 {
     FontData& data = *font.data;
     lay_out(data, text, size, LayoutBox{});
@@ -357,7 +357,7 @@ float text_width(const Font& font, std::string_view text, float size)
     return width;
 }
 
-std::optional<InkExtent> ink_extent(const Font& font, std::string_view text, float size)
+std::optional<InkExtent> ink_extent(Font& font, std::string_view text, float size)
 {
     FontData& data = *font.data;
     lay_out(data, text, size, LayoutBox{});
@@ -406,7 +406,7 @@ double nominal_advance(FT_Face face, hb_unicode_funcs_t* unicode, char32_t code)
 // never cut and is drawn exactly as it would be whole. Lines after a hard break stack
 // downwards and leave the window well before that. Marks and format characters add nothing
 // to the sum; their number is bounded on its own, at 16 per pixel of width.
-std::string_view legible_prefix(const Font& font, std::string_view text, float max_width)
+std::string_view legible_prefix(Font& font, std::string_view text, float max_width)
 {
     const FT_Face face = font.data->face.get();
     const double pixels = std::max(static_cast<double>(max_width), 1.0);
@@ -425,7 +425,7 @@ std::string_view legible_prefix(const Font& font, std::string_view text, float m
     return text;
 }
 
-void draw_text(PixelBuffer& buffer, const Font& font, std::string_view text, float size, float x,
+void draw_text(PixelBuffer& buffer, Font& font, std::string_view text, float size, float x,
                float y, float max_width, TextAlign align, Rgb color)
 {
     FontData& data = *font.data;

@@ -1,9 +1,9 @@
 #include "main/entry.hpp"
 
-#include "face/font.hpp"
+#include "base/utf8.hpp"
+#include "face/font_discovery.hpp"
 #include "main/startup.hpp"
-#include "settings/utf8.hpp"
-#include "settings/write_mode.hpp"
+#include "main/write_mode.hpp"
 
 #include <algorithm>
 #include <array>

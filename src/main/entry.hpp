@@ -1,7 +1,7 @@
 #pragma once
 // The program from argument list to exit status.
 
-#include "settings/environment.hpp"
+#include "base/environment.hpp"
 
 #include <istream>
 #include <ostream>

@@ -78,7 +78,7 @@ Settings reload_configuration(const Settings& current, const Arguments& args,
     return fresh;
 }
 
-std::expected<int, Error> run_main_loop(DockWindow& window, const Font& font, PixelBuffer& buffer,
+std::expected<int, Error> run_main_loop(DockWindow& window, Font& font, PixelBuffer& buffer,
                                         Settings settings, const Arguments& args,
                                         const Environment& env, std::ostream& err,
                                         const LoopSeams& seams)
@@ -106,12 +106,12 @@ std::expected<int, Error> run_main_loop(DockWindow& window, const Font& font, Pi
             switch (event->kind) {
             case DockEvent::Kind::Click:
                 if (event->button == 1) {
-                    run_click_command(settings.left_click);
+                    run_click_command(settings.left_click, env);
                 } else if (event->button == 3) {
-                    run_click_command(settings.right_click);
+                    run_click_command(settings.right_click, env);
                 } else if (event->button == 2) {
                     if (settings.middle_click) {
-                        run_click_command(settings.middle_click);
+                        run_click_command(settings.middle_click, env);
                     } else {
                         // Forced, so the very pass that this click woke repaints: the user
                         // sees the reload at once.

@@ -1,13 +1,13 @@
 #pragma once
 // The running clock: events, reloads, repaints when the shown text changes, computed waits.
 
+#include "base/environment.hpp"
+#include "base/error.hpp"
 #include "dock/dock_event.hpp"
 #include "dock/dock_window.hpp"
 #include "face/clock.hpp"
 #include "face/font.hpp"
 #include "face/pixel_buffer.hpp"
-#include "settings/environment.hpp"
-#include "settings/error.hpp"
 #include "settings/settings.hpp"
 
 #include <atomic>
@@ -64,7 +64,7 @@ Settings reload_configuration(const Settings& current, const Arguments& args,
                               const Environment& env, std::ostream& err);
 
 // Runs until a close request (0), the window's destruction (0) or an error.
-std::expected<int, Error> run_main_loop(DockWindow& window, const Font& font, PixelBuffer& buffer,
+std::expected<int, Error> run_main_loop(DockWindow& window, Font& font, PixelBuffer& buffer,
                                         Settings settings, const Arguments& args,
                                         const Environment& env, std::ostream& err,
                                         const LoopSeams& seams = {});

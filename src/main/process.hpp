@@ -1,6 +1,7 @@
 #pragma once
 // Detaching into the background and starting click commands.
 
+#include "base/environment.hpp"
 #include "settings/settings.hpp"
 
 #include <optional>
@@ -13,9 +14,10 @@ namespace kd {
 // the exit status to end with: 0 after "backgrounded", 1 when fork failed.
 std::optional<int> detach(const Settings& settings, std::ostream& err);
 
-// Starts `sh -c command` through PATH without waiting. The child gets only standard input,
-// output and error, and the default SIGPIPE action. Failures are dropped silently.
-void run_click_command(const std::optional<std::string>& command);
+// Starts `sh -c command` through env's PATH without waiting. The child gets only standard
+// input, output and error, and the default SIGPIPE and SIGHUP actions. Failures are dropped
+// silently.
+void run_click_command(const std::optional<std::string>& command, const Environment& env);
 
 // Collects every click command that has finished, without blocking, so none stays defunct.
 void reap_finished_children();

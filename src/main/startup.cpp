@@ -1,7 +1,7 @@
 #include "main/startup.hpp"
 
 #include "dock/dock_window.hpp"
-#include "face/font.hpp"
+#include "face/font_discovery.hpp"
 #include "face/pixel_buffer.hpp"
 #include "main/main_loop.hpp"
 #include "main/process.hpp"

@@ -1,8 +1,8 @@
 #pragma once
 // Clock mode: settings, detaching, font, window, and then the main loop.
 
-#include "settings/environment.hpp"
-#include "settings/error.hpp"
+#include "base/environment.hpp"
+#include "base/error.hpp"
 
 #include <expected>
 #include <ostream>

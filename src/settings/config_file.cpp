@@ -1,7 +1,7 @@
 #include "settings/config_file.hpp"
-#include "settings/descriptor.hpp"
 
-#include "settings/utf8.hpp"
+#include "base/descriptor.hpp"
+#include "base/utf8.hpp"
 #include "settings/value_syntax.hpp"
 
 #include <algorithm>

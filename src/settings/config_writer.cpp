@@ -1,6 +1,6 @@
 #include "settings/config_writer.hpp"
 
-#include "settings/utf8.hpp"
+#include "base/utf8.hpp"
 #include "settings/value_syntax.hpp"
 
 #include <cerrno>

@@ -2,7 +2,7 @@
 // The annotated config file: its text, and storing it without leaving a half-written file
 // wherever a temporary file beside it can be made.
 
-#include "settings/error.hpp"
+#include "base/error.hpp"
 #include "settings/settings.hpp"
 
 #include <expected>

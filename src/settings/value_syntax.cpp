@@ -1,6 +1,6 @@
 #include "settings/value_syntax.hpp"
 
-#include "settings/utf8.hpp"
+#include "base/utf8.hpp"
 
 #include <cstdlib>
 #include <limits>

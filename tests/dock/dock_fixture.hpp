@@ -50,7 +50,7 @@ inline std::vector<DockEvent> events_until(DockWindow& window, DockEvent::Kind l
             return seen;
         }
         if (event->kind == DockEvent::Kind::NothingPending) {
-            pollfd readable{dock_connection_fd(window), POLLIN, 0};
+            pollfd readable{xcb_get_file_descriptor(dock_xcb_connection(window)), POLLIN, 0};
             poll(&readable, 1, 10);
             continue;
         }

@@ -199,7 +199,7 @@ TEST(ChannelTables, OnlyTheServersOwnLayoutIsConverted)
 TEST_F(DockOnXvfb, ConnectionDescriptorIsClosedOnExec)
 {
     DockWindow window = open_or_fail(display());
-    const int fd = dock_connection_fd(window);
+    const int fd = xcb_get_file_descriptor(dock_xcb_connection(window));
     ASSERT_GE(fd, 0);
     const int flags = fcntl(fd, F_GETFD);
     ASSERT_NE(flags, -1);

@@ -19,17 +19,17 @@ inline Font parse_test_font(const std::string& path)
     return std::move(*parsed);
 }
 
-inline const Font& test_font()
+inline Font& test_font()
 {
-    static const Font font = parse_test_font(KD_TEST_FONT);
+    static Font font = parse_test_font(KD_TEST_FONT);
     return font;
 }
 
 // DejaVu Sans, from the same package as the mono test font: it has the Hebrew that the mono
 // face lacks, and proportional advances.
-inline const Font& proportional_test_font()
+inline Font& proportional_test_font()
 {
-    static const Font font = parse_test_font("/usr/share/fonts/truetype/dejavu/DejaVuSans.ttf");
+    static Font font = parse_test_font("/usr/share/fonts/truetype/dejavu/DejaVuSans.ttf");
     return font;
 }
 

@@ -194,7 +194,7 @@ class DrawnInDisplayOrder : public ::testing::TestWithParam<DisplayOrderCase> {}
 TEST_P(DrawnInDisplayOrder, LikeTheTextInThatOrder)
 {
     const DisplayOrderCase& c = GetParam();
-    const Font& font = c.proportional ? test::proportional_test_font() : test_font();
+    Font& font = c.proportional ? test::proportional_test_font() : test_font();
     PixelBuffer drawn = make_pixel_buffer(300, 80, true);
     PixelBuffer expected = make_pixel_buffer(300, 80, true);
     draw_text(drawn, font, c.text, 24.0f, 4.0f, 4.0f, c.max_width, TextAlign::Left, WHITE);

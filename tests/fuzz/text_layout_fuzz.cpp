@@ -5,10 +5,10 @@
 
 #include "fuzz_check.hpp"
 
+#include "base/utf8.hpp"
 #include "face/font.hpp"
 #include "face/pixel_buffer.hpp"
 #include "face/text_drawing.hpp"
-#include "settings/utf8.hpp"
 
 #include <cmath>
 #include <cstddef>
@@ -23,9 +23,9 @@ using kd::fuzz::require;
 
 constexpr std::uint32_t BUFFER_SIZE = 96;
 
-const kd::Font& dejavu_sans_mono()
+kd::Font& dejavu_sans_mono()
 {
-    static const kd::Font font = [] {
+    static kd::Font font = [] {
         auto bytes = kd::read_font_file(KD_FUZZ_FONT);
         if (!bytes) {
             std::fprintf(stderr, "cannot read %s: %s\n", KD_FUZZ_FONT, bytes.error().c_str());
@@ -46,7 +46,7 @@ const kd::Font& dejavu_sans_mono()
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
 {
     if (size < 4) return 0;
-    const kd::Font& font = dejavu_sans_mono();
+    kd::Font& font = dejavu_sans_mono();
 
     // 1 to 272 px in quarter pixels: the face uses 13.5 px at size 96 up to 264 px at 1024.
     const float text_size = 1.0f + static_cast<float>(data[0]) * (271.0f / 255.0f) +

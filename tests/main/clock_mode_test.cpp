@@ -3,7 +3,7 @@
 // the window managers that have a dock, over TCP with a cookie and on a second screen.
 #include "face/clock.hpp"
 #include "face/face_layout.hpp"
-#include "face/font.hpp"
+#include "face/font_fixture.hpp"
 #include "face/pixel_buffer.hpp"
 #include "support/child_process.hpp"
 #include "support/temp_dir.hpp"
@@ -280,15 +280,10 @@ std::vector<std::string> clock_environment(const TempDir& home, const std::strin
 // minute, painted here with the same font.
 bool shows_the_face(xcb_connection_t* x, xcb_window_t window)
 {
-    static const Font font = [] {
-        auto parsed = load_font(read_font_file(KD_TEST_FONT).value());
-        if (!parsed) throw std::runtime_error(parsed.error().text);
-        return std::move(*parsed);
-    }();
     const auto image = get_image(x, window, 96, 96);
     if (!image) return false;
     PixelBuffer face = make_pixel_buffer(96, 96, xcb_get_setup(x)->image_byte_order == XCB_IMAGE_ORDER_LSB_FIRST);
-    paint_face(face, font, Settings{}, system_now);
+    paint_face(face, test_font(), Settings{}, system_now);
     return *image == face.bytes;
 }
 

@@ -1,6 +1,6 @@
-#include "settings/error.hpp"
+#include "base/error.hpp"
 
-#include "settings/utf8.hpp"
+#include "base/utf8.hpp"
 
 #include <cstdio>
 #include <cstring>

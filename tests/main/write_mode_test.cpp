@@ -1,4 +1,4 @@
-#include "settings/write_mode.hpp"
+#include "main/write_mode.hpp"
 
 #include "settings/config_writer.hpp"
 #include "support/temp_dir.hpp"

@@ -1,8 +1,8 @@
-#include "settings/write_mode.hpp"
+#include "main/write_mode.hpp"
 
+#include "base/utf8.hpp"
 #include "settings/config_file.hpp"
 #include "settings/config_writer.hpp"
-#include "settings/utf8.hpp"
 #include "settings/value_syntax.hpp"
 
 #include <algorithm>

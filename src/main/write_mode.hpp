@@ -1,8 +1,8 @@
 #pragma once
 // --write-config [PATH] and --configure: build the settings, maybe ask, write, exit.
 
-#include "settings/environment.hpp"
-#include "settings/error.hpp"
+#include "base/environment.hpp"
+#include "base/error.hpp"
 #include "settings/settings.hpp"
 
 #include <expected>

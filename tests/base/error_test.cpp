@@ -1,4 +1,4 @@
-#include "settings/error.hpp"
+#include "base/error.hpp"
 
 #include <gtest/gtest.h>
 

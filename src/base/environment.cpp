@@ -1,4 +1,4 @@
-#include "settings/environment.hpp"
+#include "base/environment.hpp"
 
 #include <cstdlib>
 #include <string>

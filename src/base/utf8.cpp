@@ -1,4 +1,4 @@
-#include "settings/utf8.hpp"
+#include "base/utf8.hpp"
 
 namespace kd {
 
