@@ -24,13 +24,6 @@ std::string bracketed(const std::optional<std::string>& value)
     return value ? " [" + *value + "]" : "";
 }
 
-bool equals_ignoring_ascii_case(std::string_view text, std::string_view lower)
-{
-    return std::equal(text.begin(), text.end(), lower.begin(), lower.end(), [](char a, char b) {
-        return (a >= 'A' && a <= 'Z' ? static_cast<char>(a - 'A' + 'a') : a) == b;
-    });
-}
-
 void ask_yes_no(std::string_view question, bool& field, std::istream& in, std::ostream& err)
 {
     const std::string answer =
