@@ -1,34 +1,22 @@
 #include "main/write_mode.hpp"
 
+#include "base/arguments.hpp"
 #include "base/utf8.hpp"
 #include "settings/config_file.hpp"
 #include "settings/config_writer.hpp"
 #include "settings/value_syntax.hpp"
 
-#include <algorithm>
 #include <sys/stat.h>
 
 namespace kd {
 
 namespace {
 
-bool has_argument(const Arguments& args, std::string_view wanted)
-{
-    return std::find(args.begin() + (args.empty() ? 0 : 1), args.end(), wanted) != args.end();
-}
-
 std::string yes_no(bool current) { return current ? "Y/n" : "y/N"; }
 
 std::string bracketed(const std::optional<std::string>& value)
 {
     return value ? " [" + *value + "]" : "";
-}
-
-bool equals_ignoring_ascii_case(std::string_view text, std::string_view lower)
-{
-    return std::equal(text.begin(), text.end(), lower.begin(), lower.end(), [](char a, char b) {
-        return (a >= 'A' && a <= 'Z' ? static_cast<char>(a - 'A' + 'a') : a) == b;
-    });
 }
 
 void ask_yes_no(std::string_view question, bool& field, std::istream& in, std::ostream& err)
@@ -71,14 +59,9 @@ void ask_color(std::string_view question, Rgb& field, std::istream& in, std::ost
 // The path after the first --write-config, unless it is missing or looks like an option.
 std::optional<std::string> explicit_target(const Arguments& args)
 {
-    for (std::size_t i = 1; i < args.size(); ++i) {
-        if (args[i] != "--write-config") continue;
-        if (i + 1 >= args.size()) return std::nullopt;
-        const std::string& next = args[i + 1];
-        if (next.size() >= 2 && next.starts_with("--")) return std::nullopt;
-        return next;
-    }
-    return std::nullopt;
+    const auto next = value_after_first(after_program_name(args), "--write-config");
+    if (!next || next->starts_with("--")) return std::nullopt;
+    return std::string(*next);
 }
 
 } // namespace
@@ -157,7 +140,8 @@ std::expected<int, Error> run_write_mode(const Arguments& args, const Environmen
 {
     Settings settings = load_settings(args, env);
     apply_command_line(settings, args, err);
-    if (has_argument(args, "--configure")) settings = run_configure(settings, in, err, detect_font);
+    if (has_argument(after_program_name(args), "--configure"))
+        settings = run_configure(settings, in, err, detect_font);
 
     std::optional<std::string> target = explicit_target(args);
     if (!target) target = config_path(args, env);

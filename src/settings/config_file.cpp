@@ -1,5 +1,6 @@
 #include "settings/config_file.hpp"
 
+#include "base/arguments.hpp"
 #include "base/descriptor.hpp"
 #include "base/utf8.hpp"
 #include "settings/value_syntax.hpp"
@@ -76,11 +77,9 @@ bool apply_setting(Settings& settings, std::string_view key, std::string_view va
 
 std::optional<std::string> config_path(const Arguments& args, const Environment& env)
 {
-    for (std::size_t i = 1; i < args.size(); ++i) {
-        if (args[i] != "--config") continue;
-        if (i + 1 < args.size() && !args[i + 1].empty()) return args[i + 1];
-        break; // only the first --config counts, even when its value is unusable
-    }
+    // Only the first --config counts, even when its value is unusable.
+    const auto given = value_after_first(after_program_name(args), "--config");
+    if (given && !given->empty()) return std::string(*given);
     if (const auto xdg = env.get("XDG_CONFIG_HOME"); xdg && !xdg->empty() && is_valid_utf8(*xdg))
         return join_path(*xdg, "kestrelDial/config");
     if (const auto home = env.get("HOME"); home && is_valid_utf8(*home))
@@ -154,39 +153,36 @@ Settings load_settings(const Arguments& args, const Environment& env)
 
 void apply_command_line(Settings& settings, const Arguments& args, std::ostream& err)
 {
-    for (const std::string& argument : args) {
-        if (argument == "--background") settings.background = true;
-        if (argument == "--verbose") settings.verbose = true;
-        if (argument == "--quiet") settings.quiet = true;
-        if (argument == "--12h") settings.format = TimeFormat::Hours12;
-        if (argument == "--seconds") settings.seconds = true;
-        if (argument == "--short-month") settings.short_month = true;
-    }
+    // A switch counts wherever it stands, even as another option's value, and only turns on.
+    if (has_argument(args, "--background")) settings.background = true;
+    if (has_argument(args, "--verbose")) settings.verbose = true;
+    if (has_argument(args, "--quiet")) settings.quiet = true;
+    if (has_argument(args, "--12h")) settings.format = TimeFormat::Hours12;
+    if (has_argument(args, "--seconds")) settings.seconds = true;
+    if (has_argument(args, "--short-month")) settings.short_month = true;
 
-    for (std::size_t i = 0; i + 1 < args.size(); ++i) {
-        const std::string& option = args[i];
-        const std::string& value = args[i + 1];
-        if (option == "--timezone") {
-            if (const auto offset = parse_utc_offset(value))
-                settings.timezone = offset;
-            else
-                err << "kestrelDial: invalid --timezone '" << replace_invalid_utf8(value)
-                    << "' (use e.g. +4, -5, +5:30)\n"
-                    << std::flush;
-        } else if (option == "--label") {
-            settings.label = value;
-        } else if (option == "--theme") {
-            settings.theme = value;
-            if (is_zenburn(value)) {
-                settings.color = ZENBURN_COLOR;
-                settings.dim_color = ZENBURN_DIM_COLOR;
-            }
-        } else if (option == "--size") {
-            if (const auto size = parse_size(value)) settings.size = *size;
-        } else if (option == "--font") {
-            settings.font = value;
+    // Every value is applied in turn, so the last one that reads wins.
+    for (const std::string_view value : values_after_each(args, "--timezone")) {
+        if (const auto offset = parse_utc_offset(value))
+            settings.timezone = offset;
+        else
+            err << "kestrelDial: invalid --timezone '" << replace_invalid_utf8(value)
+                << "' (use e.g. +4, -5, +5:30)\n"
+                << std::flush;
+    }
+    for (const std::string_view value : values_after_each(args, "--label"))
+        settings.label = std::string(value);
+    for (const std::string_view value : values_after_each(args, "--theme")) {
+        settings.theme = std::string(value);
+        if (is_zenburn(value)) {
+            settings.color = ZENBURN_COLOR;
+            settings.dim_color = ZENBURN_DIM_COLOR;
         }
     }
+    for (const std::string_view value : values_after_each(args, "--size"))
+        if (const auto size = parse_size(value)) settings.size = *size;
+    for (const std::string_view value : values_after_each(args, "--font"))
+        settings.font = std::string(value);
 }
 
 } // namespace kd

@@ -15,8 +15,8 @@ namespace kd {
 // Larger files are not configuration files; reading them is refused.
 inline constexpr std::size_t MAX_CONFIG_FILE_SIZE = 1024 * 1024;
 
-// The first usable --config PATH, else $XDG_CONFIG_HOME/kestrelDial/config, else
-// $HOME/.config/kestrelDial/config.
+// The path after the first --config unless it is empty, else
+// $XDG_CONFIG_HOME/kestrelDial/config, else $HOME/.config/kestrelDial/config.
 std::optional<std::string> config_path(const Arguments& args, const Environment& env);
 
 // The whole file as text, or nothing when it is missing, not a regular file, too large,

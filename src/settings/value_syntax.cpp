@@ -2,6 +2,7 @@
 
 #include "base/utf8.hpp"
 
+#include <algorithm>
 #include <cstdlib>
 #include <limits>
 
@@ -111,14 +112,12 @@ std::string format_color(Rgb color)
            std::to_string(color.blue);
 }
 
-bool is_zenburn(std::string_view theme)
+bool equals_ignoring_ascii_case(std::string_view a, std::string_view b)
 {
-    constexpr std::string_view name = "zenburn";
-    if (theme.size() != name.size()) return false;
-    for (std::size_t i = 0; i < name.size(); ++i)
-        if (ascii_lower(theme[i]) != name[i]) return false;
-    return true;
+    return std::ranges::equal(a, b, {}, ascii_lower, ascii_lower);
 }
+
+bool is_zenburn(std::string_view theme) { return equals_ignoring_ascii_case(theme, "zenburn"); }
 
 void apply_theme(Settings& settings, bool color_set, bool dim_color_set)
 {

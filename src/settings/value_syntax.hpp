@@ -17,6 +17,8 @@ inline constexpr std::int32_t MAX_UTC_OFFSET = 64800;
 
 // Unicode white space at both ends removed.
 std::string_view trim(std::string_view text);
+// Equal once ASCII letters are folded to one case; other bytes must match exactly.
+bool equals_ignoring_ascii_case(std::string_view a, std::string_view b);
 
 // "R, G, B" with each piece 0..255, one optional leading '+'.
 std::optional<Rgb> parse_color(std::string_view text);
