@@ -49,8 +49,10 @@ std::optional<std::uint32_t> top_left_pixel(xcb_connection_t* connection, xcb_wi
     std::free(error);
     if (!image || xcb_get_image_data_length(image.get()) < 4) return std::nullopt;
     const std::uint8_t* bytes = xcb_get_image_data(image.get());
-    const std::uint32_t value = lsb_first ? (bytes[0] | bytes[1] << 8 | bytes[2] << 16 | std::uint32_t{bytes[3]} << 24)
-                                          : (std::uint32_t{bytes[0]} << 24 | bytes[1] << 16 | bytes[2] << 8 | bytes[3]);
+    const std::uint32_t value = lsb_first ? (std::uint32_t{bytes[0]} | std::uint32_t{bytes[1]} << 8 | std::uint32_t{bytes[2]} << 16 |
+                                                       std::uint32_t{bytes[3]} << 24)
+                                          : (std::uint32_t{bytes[0]} << 24 | std::uint32_t{bytes[1]} << 16 |
+                                             std::uint32_t{bytes[2]} << 8 | std::uint32_t{bytes[3]});
     return value & 0xffffffu;
 }
 

@@ -11,8 +11,6 @@
 #include <cerrno>
 #include <string_view>
 
-extern char** environ;
-
 namespace kd {
 
 namespace {
@@ -35,9 +33,9 @@ std::optional<std::string> find_in_path(std::string_view name, std::string_view 
         const std::size_t colon = search_path.find(':', start);
         const std::string_view dir = search_path.substr(
             start, colon == std::string_view::npos ? std::string_view::npos : colon - start);
-        std::string candidate = dir.empty() ? std::string(name)
-                                            : std::string(dir) + "/" + std::string(name);
-        if (dir.empty()) candidate = "./" + candidate;
+        std::string candidate(dir.empty() ? std::string_view(".") : dir);
+        candidate += '/';
+        candidate += name;
         if (is_executable_file(candidate)) return candidate;
         if (colon == std::string_view::npos) return std::nullopt;
         start = colon + 1;
@@ -153,6 +151,7 @@ std::optional<Child> spawn_child(const std::vector<std::string>& argv, const Chi
 
     std::vector<std::string> texts = argv; // posix_spawn wants writable strings
     std::vector<char*> arguments;
+    arguments.reserve(texts.size() + 1);
     for (std::string& text : texts) arguments.push_back(text.data());
     arguments.push_back(nullptr);
     pid_t pid = 0;
@@ -170,7 +169,7 @@ std::optional<std::string> captured_output(const std::vector<std::string>& argv,
     if (!child) return std::nullopt;
 
     const Deadline deadline = std::chrono::steady_clock::now() + timeout;
-    const std::optional<std::string> output = collect_output(child->output.fd, child->pid, limit, deadline);
+    std::optional<std::string> output = collect_output(child->output.fd, child->pid, limit, deadline);
     child->output.reset();
     const int status = wait_for_child(child->pid, deadline);
     if (!output || status < 0 || !WIFEXITED(status) || WEXITSTATUS(status) != 0) return std::nullopt;

@@ -12,7 +12,7 @@ namespace {
 
 // Font discovery must not hold up start-up: a matcher that talks too much or takes too long
 // is killed and counts as no answer.
-constexpr std::size_t MAX_MATCHER_OUTPUT = 64 * 1024;
+constexpr std::size_t MAX_MATCHER_OUTPUT = std::size_t{64} * 1024;
 constexpr auto MATCHER_DEADLINE = std::chrono::seconds(10);
 
 } // namespace

@@ -13,7 +13,7 @@
 namespace kd {
 
 // Larger files are not configuration files; reading them is refused.
-inline constexpr std::size_t MAX_CONFIG_FILE_SIZE = 1024 * 1024;
+inline constexpr std::size_t MAX_CONFIG_FILE_SIZE = std::size_t{1024} * 1024;
 
 // The path after the first --config unless it is empty, else
 // $XDG_CONFIG_HOME/kestrelDial/config, else $HOME/.config/kestrelDial/config.

@@ -158,9 +158,7 @@ Stored<std::string> write_temporary(const std::string& target, std::string_view 
             ::fchown(fd, old_status->st_uid, old_status->st_gid);
     }
     int error_number = 0;
-    if (::fchmod(fd, mode) != 0)
-        error_number = errno;
-    else if (auto written = write_all(fd, text); !written)
+    if (auto written = ::fchmod(fd, mode) == 0 ? write_all(fd, text) : failed(errno); !written)
         error_number = written.error();
     else if (::fsync(fd) != 0)
         error_number = errno;

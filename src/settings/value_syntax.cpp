@@ -159,7 +159,7 @@ std::optional<std::int32_t> parse_utc_offset(std::string_view text)
     if (!hours || !minutes) return std::nullopt;
     if (*minutes < 0 || *minutes > 59 || *hours < 0) return std::nullopt;
 
-    const std::int64_t magnitude = static_cast<std::int64_t>(*hours) * 3600 + *minutes * 60;
+    const std::int64_t magnitude = std::int64_t{*hours} * 3600 + std::int64_t{*minutes} * 60;
     if (magnitude > MAX_UTC_OFFSET) return std::nullopt;
     return static_cast<std::int32_t>(sign * magnitude);
 }
