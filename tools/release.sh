@@ -124,7 +124,7 @@ package_version="$(dpkg-deb --field "$deb" Version)"
 header="$(dpkg-deb --fsys-tarfile "$deb" | tar -xOf - ./usr/share/man/man1/kestrelDial.1.gz | zcat | grep '^\.TH ')"
 [[ "$header" == *" \"$release_date\" \"kestrelDial $version\" "* ]] || fail "the manual page's header is: $header"
 grep -E '^[0-9]+% tests passed' "$out/build.log" | sed 's/^/   build-time tests: /' >&2
-for file in "$out"/kestreldial_*; do
+for file in "$out"/kestreldial_* "$out"/kestreldial-dbgsym_*; do
   [[ "$file" == *.changes || "$file" == *.buildinfo ]] && continue
   echo "   $(sha256sum "$file" | cut -d' ' -f1)  $(basename "$file")" >&2
 done
