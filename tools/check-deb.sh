@@ -76,12 +76,13 @@ copy_source() {
 }
 
 # The compilation units of a package's debug symbols must carry each code-generation flag
-# that dpkg-buildflags gives for ARCH (with the package's maintainer options), and no other
-# but those that the compiler records of its own (target defaults, the language standard,
-# debug information, unwind tables).
-check_flags() { # arch, dbgsym .deb, directory to unpack into
-  local arch="$1" dbgsym="$2" dir="$3" expected flag units unit extra
-  expected="$(DEB_HOST_ARCH="$arch" DEB_BUILD_MAINT_OPTIONS=hardening=+all dpkg-buildflags --get CXXFLAGS |
+# that dpkg-buildflags gives for ARCH (with the maintainer options of debian/rules and the
+# builder's DEB_BUILD_OPTIONS), and no other but those that the compiler records of its own
+# (target defaults, the language standard, debug information, unwind tables).
+check_flags() { # arch, dbgsym .deb, directory to unpack into, the build's DEB_BUILD_OPTIONS
+  local arch="$1" dbgsym="$2" dir="$3" maint expected flag units unit extra
+  maint="hardening=+all $(tr ' ' '\n' <<<"$4" | { grep '^hardening=' || true; } | tr '\n' ' ')"
+  expected="$(DEB_HOST_ARCH="$arch" DEB_BUILD_MAINT_OPTIONS="$maint" dpkg-buildflags --get CXXFLAGS |
     tr ' ' '\n' | grep -E '^-[fmO]' | grep -v -E '^-f(file|debug)-prefix-map=' | sort -u)"
   rm -rf "$dir" && dpkg-deb -x "$dbgsym" "$dir"
   local debug_files=("$dir"/usr/lib/debug/.build-id/*/*.debug)
@@ -222,14 +223,17 @@ done
 # the debug symbols show what every compilation unit was built with.
 grep -Eq "^ Stack clash protection: (yes|unknown|no)" "$out/hardening.txt" ||
   fail "hardening-check: no stack clash protection line"
-check_flags "$(dpkg-deb --field "$deb" Architecture)" "$dbgsym" "$out/dbgsym"
+check_flags "$(dpkg-deb --field "$deb" Architecture)" "$dbgsym" "$out/dbgsym" "parallel=$jobs"
 
-echo "== $cross_arch cross build" >&2
+# The cross build also plays a builder who turns a hardening feature off: the flags must
+# follow, here without the stack protector.
+cross_options="nocheck parallel=$jobs hardening=-stackprotector"
+echo "== $cross_arch cross build (DEB_BUILD_OPTIONS=\"$cross_options\")" >&2
 SECONDS=0
 cross="$out/cross"
 mkdir -p "$cross"
 dpkg-source -x "$dsc" "$cross/kestreldial-$version" >"$out/cross.log" 2>&1
-(cd "$cross/kestreldial-$version" && DEB_BUILD_OPTIONS="nocheck parallel=$jobs" \
+(cd "$cross/kestreldial-$version" && DEB_BUILD_OPTIONS="$cross_options" \
   dpkg-buildpackage -a "$cross_arch" -Pcross,nocheck -B -us -uc) >>"$out/cross.log" 2>&1 || {
   tail -n 30 "$out/cross.log" >&2
   fail "the $cross_arch cross build failed (the log is $out/cross.log; tools/setup.sh check installs its toolchain)"
@@ -241,7 +245,9 @@ dpkg-deb -x "$cross_deb" "$cross/unpacked"
 machine="$(readelf -h "$cross/unpacked/usr/bin/kestrelDial" | sed -n 's/^ *Machine: *//p')"
 [[ "$machine" == AArch64 ]] || fail "the cross-built usr/bin/kestrelDial is for '$machine'"
 echo "   $(basename "$cross_deb"): usr/bin/kestrelDial for $machine ($SECONDS s)" >&2
-check_flags "$cross_arch" "$cross/kestreldial-dbgsym_${package_version}_$cross_arch.deb" "$out/cross/dbgsym"
+check_flags "$cross_arch" "$cross/kestreldial-dbgsym_${package_version}_$cross_arch.deb" "$out/cross/dbgsym" "$cross_options"
+grep -q -- '-fstack-protector' "$out/cross/dbgsym.producers" &&
+  fail "$cross_arch: built with a stack protector that DEB_BUILD_OPTIONS turned off"
 
 installed() { dpkg-query -W -f='${Status}' kestreldial 2>/dev/null | grep -q 'install ok installed'; }
 if installed; then
