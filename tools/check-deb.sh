@@ -87,7 +87,10 @@ check_flags() { # arch, dbgsym .deb, directory to unpack into, the build's DEB_B
   rm -rf "$dir" && dpkg-deb -x "$dbgsym" "$dir"
   local debug_files=("$dir"/usr/lib/debug/.build-id/*/*.debug)
   [[ -f "${debug_files[0]}" ]] || fail "no debug symbols for the binary in $(basename "$dbgsym")"
-  readelf --debug-dump=info "${debug_files[0]}" 2>/dev/null | sed -n 's/.*DW_AT_producer.*: GNU C++[0-9]* [0-9.]* //p' >"$dir.producers"
+  # g++ 14 records the bare -fcf-protection of dpkg-buildflags as its default, =full.
+  readelf --debug-dump=info "${debug_files[0]}" 2>/dev/null |
+    sed -n 's/.*DW_AT_producer.*: GNU C++[0-9]* [0-9.]* //p' |
+    sed -E 's/(^| )-fcf-protection=full( |$)/\1-fcf-protection\2/g' >"$dir.producers"
   units=$(wc -l <"$dir.producers")
   ((units > 0)) || fail "the $arch debug symbols name no compilation unit"
   for flag in $expected; do
