@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
-# Sets everything up, then checks everything: the Debian package (reprotest, lintian,
-# hardening-check, its installed-package tests under autopkgtest, removal), the fuzz targets
-# for a bounded time, and every test in the CI build (warnings are errors) and in the
-# sanitizer build (ASan + UBSan).
+# Sets everything up, then checks everything: the Debian source and binary packages
+# (reprotest with the build-time tests against a nocheck build, blhc, lintian, mandoc,
+# hardening-check and the build flags, an arm64 cross build, the installed-package tests under
+# autopkgtest, removal), the fuzz targets for a bounded time, and every test in the CI build
+# (warnings are errors) and in the sanitizer build (ASan + UBSan).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 

@@ -5,7 +5,8 @@
 #   tools/setup.sh run     what building and running the clock need (Xvfb, fluxbox and the
 #                          screenshot tool's libpng only when there is no DISPLAY)
 #   tools/setup.sh check   all of that and what the tests, benchmarks, fuzzers and the
-#                          package need (the default)
+#                          package need (the default), with the arm64 cross toolchain and
+#                          the arm64 development files (multiarch) for the cross build
 #
 # Package names come from what this release's apt sources offer (the clang for the fuzzers
 # is the newest of 16 to 19 that apt can install), so the same script serves Debian 12 and 13.
@@ -57,8 +58,16 @@ if [[ "$what" == check ]]; then
     strace # holds a call of the clock open, so a test can land in the window it leaves
     x11-apps # the peer clock that the benchmark measures beside this one
     # packaging: the .deb, Debian's checks on it, its man page
-    build-essential dpkg-dev debhelper file lintian devscripts man-db groff-base
+    build-essential dpkg-dev debhelper file lintian devscripts man-db groff-base mandoc blhc
     reprotest disorderfs faketime autopkgtest xauth python3-xlib
+  )
+  # The package's cross build: Debian's cross toolchain, and the arm64 development files of
+  # the Build-Depends through multiarch (dpkg-buildpackage -a arm64 checks that none is
+  # missing).
+  cross_arch=arm64
+  packages+=(
+    "crossbuild-essential-$cross_arch" "pkgconf:$cross_arch" "libxcb1-dev:$cross_arch"
+    "libfreetype-dev:$cross_arch" "libharfbuzz-dev:$cross_arch" "libfribidi-dev:$cross_arch"
   )
 fi
 
@@ -81,6 +90,12 @@ if [[ "$what" == check ]]; then
   done
 fi
 
+# Packages of another architecture come only from sources that dpkg has been told of.
+need_arch=0
+if [[ -n "${cross_arch:-}" ]] && ! dpkg --print-foreign-architectures | grep -qx "$cross_arch"; then
+  need_arch=1
+fi
+
 if [[ ${#missing[@]} -eq 0 && $need_clang -eq 0 ]]; then
   exit 0
 fi
@@ -95,6 +110,10 @@ else
   exit 1
 fi
 export DEBIAN_FRONTEND=noninteractive
+if ((need_arch)); then
+  say "adding the $cross_arch architecture to dpkg (multiarch), for the cross build"
+  "${as_root[@]}" dpkg --add-architecture "$cross_arch"
+fi
 "${as_root[@]}" apt-get update -qq
 
 # The version apt would install, or nothing when no source offers the package.
