@@ -104,7 +104,7 @@ check_flags() { # arch, dbgsym .deb, directory to unpack into, the build's DEB_B
     done
   done <"$dir.producers"
   [[ -z "${extra:-}" ]] || fail "$arch: compilation units carry flags that dpkg-buildflags did not give:$(tr ' ' '\n' <<<"$extra" | sort -u | tr '\n' ' ')"
-  echo "   $arch: all $units compilation units: $(echo $expected), nothing else" >&2
+  echo "   $arch: all $units compilation units: ${expected//$'\n'/ }, nothing else" >&2
 }
 
 echo "== version $version of $release_date (CMakeLists.txt), package $package_version" >&2
@@ -199,8 +199,9 @@ header="$(zcat "$unpacked"/usr/share/man/man1/kestrelDial.1.gz | grep '^\.TH ')"
 [[ "$header" == *" \"$release_date\" \"kestrelDial $version\" "* ]] || fail "the manual page's header is: $header"
 echo "   $header" >&2
 zcat "$unpacked"/usr/share/man/man1/kestrelDial.1.gz >"$out/kestrelDial.1"
-mandoc -T lint "$out/kestrelDial.1" >"$out/mandoc.txt" 2>&1 && [[ ! -s "$out/mandoc.txt" ]] ||
+if ! mandoc -T lint "$out/kestrelDial.1" >"$out/mandoc.txt" 2>&1 || [[ -s "$out/mandoc.txt" ]]; then
   fail "mandoc -T lint: $(cat "$out/mandoc.txt")"
+fi
 echo "   mandoc -T lint: clean" >&2
 
 echo "== lintian -I -E --pedantic $(basename "$dsc" .dsc)_source.changes $name $(basename "$dbgsym")" >&2

@@ -58,7 +58,8 @@ max_len() {
 # Readable stack traces in the logs.
 for symbolizer in "llvm-symbolizer-$version" llvm-symbolizer; do
   if command -v "$symbolizer" >/dev/null; then
-    export ASAN_SYMBOLIZER_PATH="$(command -v "$symbolizer")"
+    ASAN_SYMBOLIZER_PATH="$(command -v "$symbolizer")"
+    export ASAN_SYMBOLIZER_PATH
     break
   fi
 done

@@ -35,7 +35,7 @@ echo "memcheck: running the clock under valgrind for ${MEMCHECK_SECONDS} s on $D
 valgrind --leak-check=full --error-exitcode=99 --log-file="$work/valgrind.log" \
   "$bin" --seconds 2>"$work/clock.err" &
 clock=$!
-pids+=($clock)
+pids+=("$clock")
 
 for _ in $(seq 600); do grep -q "kestrelDial: running" "$work/clock.err" && break; sleep 0.1; done
 grep -q "kestrelDial: running" "$work/clock.err" \

@@ -100,7 +100,8 @@ tree="$(realpath "$work/$name")"
 git archive --format=tar "$commit" debian | tar -xf - -C "$tree"
 # Git looks for a repository no higher than the tarball's own directory, so a build step
 # that needs git fails here as it would for anyone who has only the tarball.
-export GIT_CEILING_DIRECTORIES="$(dirname "$tree")"
+GIT_CEILING_DIRECTORIES="$(dirname "$tree")"
+export GIT_CEILING_DIRECTORIES
 unset GIT_DIR GIT_WORK_TREE
 if (cd "$tree" && git rev-parse --git-dir >/dev/null 2>&1); then
   fail "git still sees a repository from $tree"

@@ -43,7 +43,7 @@ done
 
 "$bin" "$@" &
 clock=$!
-pids+=($clock)
+pids+=("$clock")
 
 # Give the clock time to map, dock and paint its first frame.
 for _ in $(seq 50); do

@@ -55,6 +55,7 @@ if [[ "$what" == check ]]; then
     libgtest-dev libbenchmark-dev libxcb-xtest0-dev xdotool
     openbox blackbox pekwm # the docks of other window managers, for the end-to-end tests
     valgrind
+    shellcheck # the check's look at its own scripts
     strace # holds a call of the clock open, so a test can land in the window it leaves
     x11-apps # the peer clock that the benchmark measures beside this one
     # packaging: the .deb, Debian's checks on it, its man page
@@ -78,12 +79,14 @@ for package in "${packages[@]}"; do
   installed "$package" || missing+=("$package")
 done
 
-# The fuzzers need clang 16 or newer (libFuzzer; <expected> of libstdc++) with its runtime.
+# The fuzzers need clang 16 or newer (libFuzzer; <expected> of libstdc++) with its runtime, and
+# the check runs the clang-tidy of the same version.
 need_clang=0
 if [[ "$what" == check ]]; then
   need_clang=1
   for version in 19 18 17 16; do
-    if installed "clang-$version" && installed "libclang-rt-$version-dev"; then
+    if installed "clang-$version" && installed "libclang-rt-$version-dev" &&
+      installed "clang-tidy-$version"; then
       need_clang=0
       break
     fi
@@ -125,14 +128,15 @@ candidate() {
 
 if ((need_clang)); then
   for version in 19 18 17 16; do
-    if candidate "clang-$version" && candidate "libclang-rt-$version-dev"; then
-      missing+=("clang-$version" "libclang-rt-$version-dev")
+    if candidate "clang-$version" && candidate "libclang-rt-$version-dev" &&
+      candidate "clang-tidy-$version"; then
+      missing+=("clang-$version" "libclang-rt-$version-dev" "clang-tidy-$version")
       need_clang=0
       break
     fi
   done
   if ((need_clang)); then
-    say "apt offers no clang 16 to 19 with its runtime (clang-N, libclang-rt-N-dev) on $release; the fuzz targets need one"
+    say "apt offers no clang 16 to 19 with its runtime and clang-tidy (clang-N, libclang-rt-N-dev, clang-tidy-N) on $release; the fuzz targets and the check need one"
     exit 1
   fi
 fi

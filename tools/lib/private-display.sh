@@ -1,3 +1,4 @@
+# shellcheck shell=bash
 # Sourced by the scripts that run the clock on a display of their own.
 #
 #   private_workdir NAME   makes $work (removed on exit) and ends every pid in $pids on exit
@@ -27,5 +28,6 @@ start_xvfb() {
     cat "$work/xvfb.log" >&2
     exit 1
   fi
-  export DISPLAY=":$(head -n1 "$work/display")"
+  DISPLAY=":$(head -n1 "$work/display")"
+  export DISPLAY
 }
