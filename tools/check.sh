@@ -10,16 +10,16 @@ cd "$(dirname "$0")/.."
 
 bash tools/setup.sh check
 
-echo "== shellcheck" >&2
+echo "== shellcheck (${SECONDS}s)" >&2
 shellcheck -x tools/*.sh tools/lib/*.sh .ci/run debian/tests/command-line debian/tests/x11-window
 
-echo "== ci: configure and build" >&2
+echo "== ci: configure and build (${SECONDS}s)" >&2
 cmake --preset ci >/dev/null
 cmake --build --preset ci -- -j"$(nproc)"
 
 # The clang-tidy that setup installed beside the fuzzers' clang, over the CI build's
 # compile commands; .clang-tidy names the checks, and any finding fails the check.
-echo "== clang-tidy" >&2
+echo "== clang-tidy (${SECONDS}s)" >&2
 tidy=""
 for version in 19 18 17 16; do
   if command -v "run-clang-tidy-$version" >/dev/null; then
@@ -33,17 +33,18 @@ done
   exit 1
 }
 
-echo "== ci: test" >&2
+echo "== ci: test (${SECONDS}s)" >&2
 ctest --preset ci
 
-echo "== package" >&2
+echo "== package (${SECONDS}s)" >&2
 bash tools/check-deb.sh
 
-echo "== fuzz" >&2
+echo "== fuzz (${SECONDS}s)" >&2
 FUZZ_SECONDS="${FUZZ_SECONDS:-10}" bash tools/fuzz.sh
 
-echo "== asan: configure and build" >&2
+echo "== asan: configure and build (${SECONDS}s)" >&2
 cmake --preset asan >/dev/null
 cmake --build --preset asan -- -j"$(nproc)"
-echo "== asan: test" >&2
+echo "== asan: test (${SECONDS}s)" >&2
 ctest --preset asan
+echo "== passed (${SECONDS}s)" >&2
