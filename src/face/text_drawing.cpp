@@ -289,6 +289,16 @@ void start_memo(FontData& data)
     data.coverage.clear();
 }
 
+// The bitmap box of the glyph in the slot, which FreeType sets up on loading.
+void remember_box(GlyphBoxMemo& memo, const FT_GlyphSlot slot)
+{
+    memo.drawable = true;
+    memo.left = slot->bitmap_left;
+    memo.top = slot->bitmap_top;
+    memo.width = slot->bitmap.width;
+    memo.rows = slot->bitmap.rows;
+}
+
 template <typename Visit> void for_each_box(FontData& data, Visit visit)
 {
     const FT_Face face = data.face.get();
@@ -298,14 +308,8 @@ template <typename Visit> void for_each_box(FontData& data, Visit visit)
         if (memo.layout != data.layout_serial || memo.glyph != glyph.glyph) {
             memo = GlyphBoxMemo{glyph.glyph, data.layout_serial};
             if (FT_Load_Glyph(face, glyph.glyph, GLYPH_LOAD_FLAGS) == 0 &&
-                face->glyph->format == FT_GLYPH_FORMAT_OUTLINE) {
-                const FT_GlyphSlot slot = face->glyph;
-                memo.drawable = true;
-                memo.left = slot->bitmap_left;
-                memo.top = slot->bitmap_top;
-                memo.width = slot->bitmap.width;
-                memo.rows = slot->bitmap.rows;
-            }
+                face->glyph->format == FT_GLYPH_FORMAT_OUTLINE)
+                remember_box(memo, face->glyph);
         }
         if (!memo.drawable) continue;
         visit(GlyphBox{glyph.origin_x + static_cast<float>(memo.left),
@@ -328,11 +332,7 @@ const GlyphBoxMemo* rendered_glyph(FontData& data, std::uint32_t glyph)
     const FT_Bitmap& bitmap = slot->bitmap;
     if (bitmap.pixel_mode != FT_PIXEL_MODE_GRAY || bitmap.buffer == nullptr) return nullptr;
 
-    memo.drawable = true;
-    memo.left = slot->bitmap_left;
-    memo.top = slot->bitmap_top;
-    memo.width = bitmap.width;
-    memo.rows = bitmap.rows;
+    remember_box(memo, slot);
     memo.coverage = data.coverage.size();
     const std::size_t stride = static_cast<std::size_t>(std::abs(bitmap.pitch));
     for (unsigned r = 0; r < bitmap.rows; ++r) {

@@ -33,11 +33,7 @@ bool take_repaint_turn(RepaintMarks& marks, bool seconds_mode, const std::tm& sh
     // moves them while the minute stays.
     const RepaintMarks now{shown.tm_year, shown.tm_yday, shown.tm_hour, shown.tm_min,
                            seconds_mode ? shown.tm_sec : RepaintMarks{}.last_second};
-    const bool changed = now.last_year != marks.last_year || now.last_day != marks.last_day ||
-                         now.last_hour != marks.last_hour ||
-                         now.last_minute != marks.last_minute ||
-                         now.last_second != marks.last_second;
-    if (!changed && !force) return false;
+    if (now == marks && !force) return false;
     marks = now;
     return true;
 }

@@ -47,6 +47,8 @@ struct RepaintMarks {
     int last_hour = 61;
     int last_minute = 61;
     int last_second = 61;
+
+    bool operator==(const RepaintMarks&) const = default;
 };
 
 // True when the shown time (to the second in seconds mode, else to the minute) differs from

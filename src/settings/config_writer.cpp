@@ -255,33 +255,45 @@ Stored<bool> store_new_file(const std::string& target, std::string_view text)
     return published;
 }
 
-Stored<> store(const std::string& path, std::string_view text)
+// What a plain write would refuse before looking at the disk: no path, or a directory's.
+Stored<> check_path(const std::string& path)
 {
     if (path.empty()) return failed(ENOENT);
     if (names_a_directory(path)) return failed(EISDIR);
+    return {};
+}
+
+// The file that really holds the configuration (links followed), its directories made.
+Stored<std::string> prepared_target(const std::string& path)
+{
+    Stored<std::string> target = resolve_links(path);
+    if (!target) return target;
+    if (names_a_directory(*target)) return failed(EISDIR);
+    if (auto created = create_directories(parent_directory(*target)); !created)
+        return failed(created.error());
+    return target;
+}
+
+Stored<> store(const std::string& path, std::string_view text)
+{
+    if (auto usable = check_path(path); !usable) return usable;
     struct stat status {};
     if (::stat(path.c_str(), &status) == 0 && !S_ISREG(status.st_mode)) {
         if (S_ISDIR(status.st_mode)) return failed(EISDIR);
         return write_into_special_file(path, text);
     }
-    const Stored<std::string> target = resolve_links(path);
+    const Stored<std::string> target = prepared_target(path);
     if (!target) return failed(target.error());
-    if (names_a_directory(*target)) return failed(EISDIR);
-    if (auto created = create_directories(parent_directory(*target)); !created) return created;
     return replace_file(*target, text);
 }
 
 Stored<bool> store_where_no_file_is(const std::string& path, std::string_view text)
 {
-    if (path.empty()) return failed(ENOENT);
-    if (names_a_directory(path)) return failed(EISDIR);
+    if (auto usable = check_path(path); !usable) return failed(usable.error());
     struct stat status {};
     if (::stat(path.c_str(), &status) == 0) return false;
-    const Stored<std::string> target = resolve_links(path);
+    const Stored<std::string> target = prepared_target(path);
     if (!target) return failed(target.error());
-    if (names_a_directory(*target)) return failed(EISDIR);
-    if (auto created = create_directories(parent_directory(*target)); !created)
-        return failed(created.error());
     return store_new_file(*target, text);
 }
 
