@@ -48,7 +48,7 @@ struct Window {
     kd::PixelBuffer buffer;
 };
 
-std::unique_ptr<Window> open_window(benchmark::State& state, std::uint32_t size, Screen screen = Screen::Plain)
+std::unique_ptr<Window> open_window(benchmark::State& state, std::uint32_t size, Screen screen)
 {
     kd::Settings settings;
     settings.size = size;
@@ -69,38 +69,22 @@ void drain_events(kd::DockWindow& window)
     while (xcb_generic_event_t* event = xcb_poll_for_event(connection)) std::free(event);
 }
 
-void BM_PaintAndPresent(benchmark::State& state)
-{
-    const auto size = static_cast<std::uint32_t>(state.range(0));
-    auto target = open_window(state, size);
-    if (!target) return;
-    const kd::Settings settings;
-    xcb_connection_t* connection = kd::dock_xcb_connection(target->window);
-    for (auto _ : state) {
-        kd::paint_face(target->buffer, kd::bench::bench_font(), settings, kd::bench::bench_instant);
-        if (auto shown = kd::present_frame(target->window, target->buffer); !shown) {
-            state.SkipWithError(("present_frame: " + shown.error().text).c_str());
-            break;
-        }
-        kd::test::sync(connection);
-    }
-    drain_events(target->window);
-    state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations()) * 4 * size * size);
-}
-
-BENCHMARK(BM_PaintAndPresent)->Arg(96)->Arg(128)->Arg(256)->Arg(1024)->Unit(benchmark::kMicrosecond);
-
-// Presenting alone (a face painted once), the same frame on each kind of server: what the
-// bands and the conversion add to the one PutImage that the usual server gets.
-void present_on(benchmark::State& state, Screen screen)
+// A frame presented per iteration on the given kind of server, painted afresh each time or
+// (presenting alone) painted once: what the bands and the conversion add to the one PutImage
+// that the usual server gets.
+void present_frames(benchmark::State& state, Screen screen, bool paint_each_frame)
 {
     const auto size = static_cast<std::uint32_t>(state.range(0));
     auto target = open_window(state, size, screen);
     if (!target) return;
     const kd::Settings settings;
-    kd::paint_face(target->buffer, kd::bench::bench_font(), settings, kd::bench::bench_instant);
+    const auto paint = [&] {
+        kd::paint_face(target->buffer, kd::bench::bench_font(), settings, kd::bench::bench_instant);
+    };
+    if (!paint_each_frame) paint();
     xcb_connection_t* connection = kd::dock_xcb_connection(target->window);
     for (auto _ : state) {
+        if (paint_each_frame) paint();
         if (auto shown = kd::present_frame(target->window, target->buffer); !shown) {
             state.SkipWithError(("present_frame: " + shown.error().text).c_str());
             break;
@@ -111,9 +95,12 @@ void present_on(benchmark::State& state, Screen screen)
     state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations()) * 4 * size * size);
 }
 
-void BM_PresentPlain(benchmark::State& state) { present_on(state, Screen::Plain); }
-void BM_PresentInBands(benchmark::State& state) { present_on(state, Screen::CappedRequests); }
-void BM_PresentConverted(benchmark::State& state) { present_on(state, Screen::ThirtyBit); }
+void BM_PaintAndPresent(benchmark::State& state) { present_frames(state, Screen::Plain, true); }
+BENCHMARK(BM_PaintAndPresent)->Arg(96)->Arg(128)->Arg(256)->Arg(1024)->Unit(benchmark::kMicrosecond);
+
+void BM_PresentPlain(benchmark::State& state) { present_frames(state, Screen::Plain, false); }
+void BM_PresentInBands(benchmark::State& state) { present_frames(state, Screen::CappedRequests, false); }
+void BM_PresentConverted(benchmark::State& state) { present_frames(state, Screen::ThirtyBit, false); }
 
 BENCHMARK(BM_PresentPlain)->Arg(96)->Arg(1024)->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_PresentInBands)->Arg(1024)->Unit(benchmark::kMicrosecond);
