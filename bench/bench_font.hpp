@@ -21,6 +21,9 @@ inline Font& bench_font()
 }
 
 // A fixed instant keeps the texts, and so the work, the same on every run.
-inline Instant bench_instant() { return Instant{1796763907, 0}; }
+inline Instant bench_instant()
+{
+    return Instant{1796763907, 0};
+}
 
 } // namespace kd::bench

@@ -8,8 +8,8 @@
 // the measurement. Each press goes out through XTEST at a random phase of the wall-clock second,
 // since a clock that serves events only when it wakes answers fast or slow depending on where in
 // its sleep the press falls. Prints one line per press, then the median and the maximum.
-#include "bench_x.hpp"
 #include "base/descriptor.hpp"
+#include "bench_x.hpp"
 
 #include <xcb/xcb.h>
 #include <xcb/xtest.h>

@@ -26,7 +26,10 @@ void paint(benchmark::State& state, const kd::Settings& settings)
     }
 }
 
-void BM_PaintFaceDefaults(benchmark::State& state) { paint(state, kd::Settings{}); }
+void BM_PaintFaceDefaults(benchmark::State& state)
+{
+    paint(state, kd::Settings{});
+}
 
 void BM_PaintFaceSecondsTwelveHourLongLabel(benchmark::State& state)
 {
@@ -58,11 +61,22 @@ void BM_PaintFaceRightToLeftLabel(benchmark::State& state)
     paint(state, settings);
 }
 
-BENCHMARK(BM_PaintFaceDefaults)->Arg(96)->Arg(128)->Arg(256)->Arg(1024)->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_PaintFaceDefaults)
+    ->Arg(96)
+    ->Arg(128)
+    ->Arg(256)
+    ->Arg(1024)
+    ->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_PaintFaceSecondsTwelveHourLongLabel)
-    ->Arg(96)->Arg(128)->Arg(256)->Arg(1024)->Unit(benchmark::kMicrosecond);
+    ->Arg(96)
+    ->Arg(128)
+    ->Arg(256)
+    ->Arg(1024)
+    ->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_PaintFaceLabelLength)
-    ->ArgsProduct({{96, 1024}, {4, 120000}})->ArgNames({"size", "length"})->Unit(benchmark::kMicrosecond);
+    ->ArgsProduct({{96, 1024}, {4, 120000}})
+    ->ArgNames({"size", "length"})
+    ->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_PaintFaceRightToLeftLabel)->Arg(96)->Arg(1024)->Unit(benchmark::kMicrosecond);
 
 } // namespace

@@ -41,18 +41,21 @@ using kd::bench::find_named_window;
 using kd::bench::Reply;
 
 // The pixel at (0, 0) as 0xRRGGBB; nothing while the window is not viewable (BadMatch).
-std::optional<std::uint32_t> top_left_pixel(xcb_connection_t* connection, xcb_window_t window, bool lsb_first)
+std::optional<std::uint32_t> top_left_pixel(xcb_connection_t* connection, xcb_window_t window,
+                                            bool lsb_first)
 {
     xcb_generic_error_t* error = nullptr;
     Reply<xcb_get_image_reply_t> image(xcb_get_image_reply(
-        connection, xcb_get_image(connection, XCB_IMAGE_FORMAT_Z_PIXMAP, window, 0, 0, 1, 1, ~0u), &error));
+        connection, xcb_get_image(connection, XCB_IMAGE_FORMAT_Z_PIXMAP, window, 0, 0, 1, 1, ~0u),
+        &error));
     std::free(error);
     if (!image || xcb_get_image_data_length(image.get()) < 4) return std::nullopt;
     const std::uint8_t* bytes = xcb_get_image_data(image.get());
-    const std::uint32_t value = lsb_first ? (std::uint32_t{bytes[0]} | std::uint32_t{bytes[1]} << 8 | std::uint32_t{bytes[2]} << 16 |
-                                                       std::uint32_t{bytes[3]} << 24)
-                                          : (std::uint32_t{bytes[0]} << 24 | std::uint32_t{bytes[1]} << 16 |
-                                             std::uint32_t{bytes[2]} << 8 | std::uint32_t{bytes[3]});
+    const std::uint32_t value =
+        lsb_first ? (std::uint32_t{bytes[0]} | std::uint32_t{bytes[1]} << 8 |
+                     std::uint32_t{bytes[2]} << 16 | std::uint32_t{bytes[3]} << 24)
+                  : (std::uint32_t{bytes[0]} << 24 | std::uint32_t{bytes[1]} << 16 |
+                     std::uint32_t{bytes[2]} << 8 | std::uint32_t{bytes[3]});
     return value & 0xffffffu;
 }
 
@@ -88,8 +91,8 @@ bool exited(pid_t pid)
 }
 
 // One run: milliseconds from fork to the first frame, or nothing when it never came.
-std::optional<double> time_first_frame(xcb_connection_t* connection, xcb_window_t root, bool lsb_first,
-                                       const std::vector<char*>& argv)
+std::optional<double> time_first_frame(xcb_connection_t* connection, xcb_window_t root,
+                                       bool lsb_first, const std::vector<char*>& argv)
 {
     const auto started = Steady::now();
     const pid_t pid = start_program(argv);
@@ -105,7 +108,8 @@ std::optional<double> time_first_frame(xcb_connection_t* connection, xcb_window_
         }
         if (const auto window = find_named_window(connection, root)) {
             if (top_left_pixel(connection, *window, lsb_first) == BEVEL_TOP_LEFT) {
-                elapsed_ms = std::chrono::duration<double, std::milli>(Steady::now() - started).count();
+                elapsed_ms =
+                    std::chrono::duration<double, std::milli>(Steady::now() - started).count();
                 break;
             }
         }
@@ -117,8 +121,9 @@ std::optional<double> time_first_frame(xcb_connection_t* connection, xcb_window_
     const auto stopped = Steady::now();
     while (find_named_window(connection, root) && Steady::now() - stopped < RUN_DEADLINE)
         std::this_thread::sleep_for(5ms);
-    if (!elapsed_ms) std::fprintf(stderr, "first_frame: no frame within %lld s\n",
-                                  static_cast<long long>(RUN_DEADLINE.count()));
+    if (!elapsed_ms)
+        std::fprintf(stderr, "first_frame: no frame within %lld s\n",
+                     static_cast<long long>(RUN_DEADLINE.count()));
     return elapsed_ms;
 }
 
@@ -151,7 +156,8 @@ int main(int argc, char** argv)
     const auto waiting = Steady::now();
     while (find_named_window(connection.get(), root)) {
         if (Steady::now() - waiting > 5s) {
-            std::fprintf(stderr, "first_frame: a window named kestrelDial is already on the display\n");
+            std::fprintf(stderr,
+                         "first_frame: a window named kestrelDial is already on the display\n");
             return 1;
         }
         std::this_thread::sleep_for(10ms);
@@ -166,7 +172,8 @@ int main(int argc, char** argv)
     }
     std::sort(times.begin(), times.end());
     const std::size_t middle = times.size() / 2;
-    const double median = times.size() % 2 ? times[middle] : (times[middle - 1] + times[middle]) / 2;
+    const double median =
+        times.size() % 2 ? times[middle] : (times[middle - 1] + times[middle]) / 2;
     std::printf("median: %.1f ms\n", median);
     return 0;
 }

@@ -34,10 +34,12 @@ const kd::test::XvfbServer& bench_server(Screen screen = Screen::Plain)
         switch (screen) {
         case Screen::Plain: server = std::make_unique<kd::test::XvfbServer>(); break;
         case Screen::CappedRequests:
-            server = std::make_unique<kd::test::XvfbServer>("1280x1024x24",
-                                                            std::vector<std::string>{"-maxbigreqsize", "1"});
+            server = std::make_unique<kd::test::XvfbServer>(
+                "1280x1024x24", std::vector<std::string>{"-maxbigreqsize", "1"});
             break;
-        case Screen::ThirtyBit: server = std::make_unique<kd::test::XvfbServer>("1280x1024x30"); break;
+        case Screen::ThirtyBit:
+            server = std::make_unique<kd::test::XvfbServer>("1280x1024x30");
+            break;
         }
     }
     return *server;
@@ -52,7 +54,8 @@ std::unique_ptr<Window> open_window(benchmark::State& state, std::uint32_t size,
 {
     kd::Settings settings;
     settings.size = size;
-    auto opened = kd::open_dock_window(settings, {"kestrelDial"}, bench_server(screen).display().c_str());
+    auto opened =
+        kd::open_dock_window(settings, {"kestrelDial"}, bench_server(screen).display().c_str());
     if (!opened) {
         state.SkipWithError(("open_dock_window: " + opened.error().text).c_str());
         return nullptr;
@@ -66,7 +69,8 @@ std::unique_ptr<Window> open_window(benchmark::State& state, std::uint32_t size,
 void drain_events(kd::DockWindow& window)
 {
     xcb_connection_t* connection = kd::dock_xcb_connection(window);
-    while (xcb_generic_event_t* event = xcb_poll_for_event(connection)) std::free(event);
+    while (xcb_generic_event_t* event = xcb_poll_for_event(connection))
+        std::free(event);
 }
 
 // A frame presented per iteration on the given kind of server, painted afresh each time or
@@ -95,12 +99,29 @@ void present_frames(benchmark::State& state, Screen screen, bool paint_each_fram
     state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations()) * 4 * size * size);
 }
 
-void BM_PaintAndPresent(benchmark::State& state) { present_frames(state, Screen::Plain, true); }
-BENCHMARK(BM_PaintAndPresent)->Arg(96)->Arg(128)->Arg(256)->Arg(1024)->Unit(benchmark::kMicrosecond);
+void BM_PaintAndPresent(benchmark::State& state)
+{
+    present_frames(state, Screen::Plain, true);
+}
+BENCHMARK(BM_PaintAndPresent)
+    ->Arg(96)
+    ->Arg(128)
+    ->Arg(256)
+    ->Arg(1024)
+    ->Unit(benchmark::kMicrosecond);
 
-void BM_PresentPlain(benchmark::State& state) { present_frames(state, Screen::Plain, false); }
-void BM_PresentInBands(benchmark::State& state) { present_frames(state, Screen::CappedRequests, false); }
-void BM_PresentConverted(benchmark::State& state) { present_frames(state, Screen::ThirtyBit, false); }
+void BM_PresentPlain(benchmark::State& state)
+{
+    present_frames(state, Screen::Plain, false);
+}
+void BM_PresentInBands(benchmark::State& state)
+{
+    present_frames(state, Screen::CappedRequests, false);
+}
+void BM_PresentConverted(benchmark::State& state)
+{
+    present_frames(state, Screen::ThirtyBit, false);
+}
 
 BENCHMARK(BM_PresentPlain)->Arg(96)->Arg(1024)->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_PresentInBands)->Arg(1024)->Unit(benchmark::kMicrosecond);

@@ -37,8 +37,8 @@ std::optional<std::tm> parse_wall_time(const std::string& text)
 {
     std::tm when{};
     char rest = 0;
-    if (std::sscanf(text.c_str(), "%d-%d-%d %d:%d:%d%c", &when.tm_year, &when.tm_mon,
-                    &when.tm_mday, &when.tm_hour, &when.tm_min, &when.tm_sec, &rest) != 6)
+    if (std::sscanf(text.c_str(), "%d-%d-%d %d:%d:%d%c", &when.tm_year, &when.tm_mon, &when.tm_mday,
+                    &when.tm_hour, &when.tm_min, &when.tm_sec, &rest) != 6)
         return std::nullopt;
     when.tm_year -= 1900;
     when.tm_mon -= 1;
@@ -139,8 +139,9 @@ int main(int argc, char** argv)
         std::optional<std::tm> wall = parse_wall_time(*at);
         if (!wall) return usage();
         tzset();
-        instant.seconds = settings.timezone ? static_cast<std::int64_t>(timegm(&*wall)) - *settings.timezone
-                                            : static_cast<std::int64_t>(mktime(&*wall));
+        instant.seconds = settings.timezone
+                              ? static_cast<std::int64_t>(timegm(&*wall)) - *settings.timezone
+                              : static_cast<std::int64_t>(mktime(&*wall));
         instant.nanoseconds = 0;
     }
 

@@ -36,7 +36,8 @@ bool write_png(const char* path, int width, int height, const std::vector<unsign
                  PNG_FILTER_TYPE_DEFAULT);
     png_write_info(png, info);
     for (int y = 0; y < height; ++y)
-        png_write_row(png, rgb.data() + static_cast<std::size_t>(y) * static_cast<std::size_t>(width) * 3);
+        png_write_row(png, rgb.data() +
+                               static_cast<std::size_t>(y) * static_cast<std::size_t>(width) * 3);
     png_write_end(png, nullptr);
     png_destroy_write_struct(&png, &info);
     return std::fclose(file) == 0;
@@ -57,7 +58,8 @@ int main(int argc, char** argv)
         return 1;
     }
     auto screens = xcb_setup_roots_iterator(xcb_get_setup(connection.get()));
-    for (int i = 0; i < screen_number && screens.rem > 0; ++i) xcb_screen_next(&screens);
+    for (int i = 0; i < screen_number && screens.rem > 0; ++i)
+        xcb_screen_next(&screens);
     const xcb_screen_t* screen = screens.data;
 
     int x = 0, y = 0, width = screen->width_in_pixels, height = screen->height_in_pixels;
@@ -76,10 +78,13 @@ int main(int argc, char** argv)
         std::fprintf(stderr, "cannot read the screen (a 24/32-bit screen is needed)\n");
         return 1;
     }
-    const bool lsb_first = xcb_get_setup(connection.get())->image_byte_order == XCB_IMAGE_ORDER_LSB_FIRST;
+    const bool lsb_first =
+        xcb_get_setup(connection.get())->image_byte_order == XCB_IMAGE_ORDER_LSB_FIRST;
     const unsigned char* data = xcb_get_image_data(image.get());
-    std::vector<unsigned char> rgb(static_cast<std::size_t>(width) * static_cast<std::size_t>(height) * 3);
-    for (std::size_t i = 0; i < static_cast<std::size_t>(width) * static_cast<std::size_t>(height); ++i) {
+    std::vector<unsigned char> rgb(static_cast<std::size_t>(width) *
+                                   static_cast<std::size_t>(height) * 3);
+    for (std::size_t i = 0; i < static_cast<std::size_t>(width) * static_cast<std::size_t>(height);
+         ++i) {
         const unsigned char* p = data + i * 4;
         rgb[i * 3 + 0] = lsb_first ? p[2] : p[1];
         rgb[i * 3 + 1] = lsb_first ? p[1] : p[2];

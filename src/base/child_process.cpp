@@ -20,7 +20,7 @@ constexpr std::string_view DEFAULT_SEARCH_PATH = "/bin:/usr/bin";
 
 bool is_executable_file(const std::string& path)
 {
-    struct stat metadata {};
+    struct stat metadata{};
     return ::stat(path.c_str(), &metadata) == 0 && S_ISREG(metadata.st_mode) &&
            ::access(path.c_str(), X_OK) == 0;
 }
@@ -117,8 +117,9 @@ int wait_for_child(pid_t child, Deadline deadline)
 std::optional<Child> spawn_child(const std::vector<std::string>& argv, const ChildOptions& options)
 {
     if (argv.empty()) return std::nullopt;
-    const std::optional<std::string> program = find_in_path(
-        argv.front(), options.search_path ? std::string_view(*options.search_path) : DEFAULT_SEARCH_PATH);
+    const std::optional<std::string> program =
+        find_in_path(argv.front(), options.search_path ? std::string_view(*options.search_path)
+                                                       : DEFAULT_SEARCH_PATH);
     if (!program) return std::nullopt;
 
     Descriptor read_end;
@@ -152,7 +153,8 @@ std::optional<Child> spawn_child(const std::vector<std::string>& argv, const Chi
     std::vector<std::string> texts = argv; // posix_spawn wants writable strings
     std::vector<char*> arguments;
     arguments.reserve(texts.size() + 1);
-    for (std::string& text : texts) arguments.push_back(text.data());
+    for (std::string& text : texts)
+        arguments.push_back(text.data());
     arguments.push_back(nullptr);
     pid_t pid = 0;
     if (posix_spawn(&pid, program->c_str(), &setup.actions, &setup.attributes, arguments.data(),
@@ -165,14 +167,17 @@ std::optional<std::string> captured_output(const std::vector<std::string>& argv,
                                            const std::optional<std::string>& search_path,
                                            std::size_t limit, std::chrono::milliseconds timeout)
 {
-    std::optional<Child> child = spawn_child(argv, ChildOptions{.search_path = search_path, .capture_output = true});
+    std::optional<Child> child =
+        spawn_child(argv, ChildOptions{.search_path = search_path, .capture_output = true});
     if (!child) return std::nullopt;
 
     const Deadline deadline = std::chrono::steady_clock::now() + timeout;
-    std::optional<std::string> output = collect_output(child->output.fd, child->pid, limit, deadline);
+    std::optional<std::string> output =
+        collect_output(child->output.fd, child->pid, limit, deadline);
     child->output.reset();
     const int status = wait_for_child(child->pid, deadline);
-    if (!output || status < 0 || !WIFEXITED(status) || WEXITSTATUS(status) != 0) return std::nullopt;
+    if (!output || status < 0 || !WIFEXITED(status) || WEXITSTATUS(status) != 0)
+        return std::nullopt;
     return output;
 }
 

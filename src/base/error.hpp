@@ -17,8 +17,14 @@ struct Error {
     std::string text;
 };
 
-inline Error program_message(std::string text) { return Error{Error::Kind::Message, std::move(text)}; }
-inline Error description(std::string text) { return Error{Error::Kind::Description, std::move(text)}; }
+inline Error program_message(std::string text)
+{
+    return Error{Error::Kind::Message, std::move(text)};
+}
+inline Error description(std::string text)
+{
+    return Error{Error::Kind::Description, std::move(text)};
+}
 
 // The system's text for an errno value followed by " (os error N)".
 std::string os_error_text(int error_number);

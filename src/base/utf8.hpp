@@ -11,7 +11,7 @@ namespace kd {
 inline constexpr char32_t REPLACEMENT_CHARACTER = 0xFFFD;
 
 struct DecodedChar {
-    char32_t code = 0; // REPLACEMENT_CHARACTER when not valid
+    char32_t code = 0;      // REPLACEMENT_CHARACTER when not valid
     std::size_t length = 1; // bytes consumed; an invalid sequence is its longest valid prefix
     bool valid = false;
 };

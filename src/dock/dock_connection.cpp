@@ -12,7 +12,10 @@ namespace kd {
 
 namespace {
 
-std::string quoted_display(const char* display) { return std::string("'") + display + "'"; }
+std::string quoted_display(const char* display)
+{
+    return std::string("'") + display + "'";
+}
 
 // A set-up refusal's reason is at most 255 bytes; an authentication request may carry more,
 // which the error line does not need.
@@ -22,7 +25,8 @@ constexpr std::size_t MAX_REASON = 1024;
 std::string one_line(std::string text)
 {
     std::replace_if(
-        text.begin(), text.end(), [](char c) { return static_cast<unsigned char>(c) < 0x20 || c == 0x7f; }, ' ');
+        text.begin(), text.end(),
+        [](char c) { return static_cast<unsigned char>(c) < 0x20 || c == 0x7f; }, ' ');
     const auto first = text.find_first_not_of(' ');
     if (first == std::string::npos) return {};
     return text.substr(first, text.find_last_not_of(' ') - first + 1);
@@ -69,7 +73,8 @@ std::optional<std::string_view> screen_in_display_name(std::string_view display)
     const auto dot = display.find('.', colon);
     if (dot == std::string_view::npos) return std::nullopt;
     const std::string_view digits = display.substr(dot + 1);
-    if (digits.empty() || !std::all_of(digits.begin(), digits.end(), [](char c) { return c >= '0' && c <= '9'; })) {
+    if (digits.empty() ||
+        !std::all_of(digits.begin(), digits.end(), [](char c) { return c >= '0' && c <= '9'; })) {
         return std::nullopt;
     }
     return digits;
@@ -80,7 +85,8 @@ bool screen_number_wrapped(std::string_view display, int screen)
     const auto given = screen_in_display_name(display);
     if (!given) return false;
     unsigned long long value = 0;
-    const auto [end, failure] = std::from_chars(given->data(), given->data() + given->size(), value);
+    const auto [end, failure] =
+        std::from_chars(given->data(), given->data() + given->size(), value);
     return failure != std::errc{} || end != given->data() + given->size() || screen < 0 ||
            value != static_cast<unsigned long long>(screen);
 }
@@ -95,19 +101,21 @@ std::string connection_error_text(int code, ConnectionStage stage, const char* d
         // that turned the connection set-up down; only the refusal comes with the server's words.
         if (opening) {
             if (display == nullptr) return "cannot open display (DISPLAY is not set)";
-            if (!refusal) return "cannot open display " + quoted_display(display) + ": no X server answered there";
-            // The reason is the server's text, not ours: quoted with escapes, so a hostile or broken
-            // server cannot put terminal controls or stray bytes on the user's terminal.
+            if (!refusal)
+                return "cannot open display " + quoted_display(display) +
+                       ": no X server answered there";
+            // The reason is the server's text, not ours: quoted with escapes, so a hostile or
+            // broken server cannot put terminal controls or stray bytes on the user's terminal.
             const std::string said = refusal->empty() ? "" : " (" + quote_message(*refusal) + ")";
             return "cannot open display " + quoted_display(display) +
                    ": the X server answered but refused the connection set-up" + said +
-                   "; this usually means missing or wrong authorization: check XAUTHORITY and 'xauth list'";
+                   "; this usually means missing or wrong authorization: check XAUTHORITY and "
+                   "'xauth list'";
         }
         return "connection to the X server was lost";
     case XCB_CONN_CLOSED_EXT_NOTSUPPORTED:
         return "the X server does not support an extension the connection needs";
-    case XCB_CONN_CLOSED_MEM_INSUFFICIENT:
-        return "out of memory for the X connection";
+    case XCB_CONN_CLOSED_MEM_INSUFFICIENT: return "out of memory for the X connection";
     case XCB_CONN_CLOSED_REQ_LEN_EXCEED:
         return "request too long for the server (the X server closed the connection)";
     case XCB_CONN_CLOSED_PARSE_ERR:
@@ -117,15 +125,18 @@ std::string connection_error_text(int code, ConnectionStage stage, const char* d
         const std::string shown = display == nullptr ? "" : display;
         // libxcb keeps the screen in an int: a long number comes back wrapped, even negative.
         if (const auto given = screen_in_display_name(shown)) {
-            return "screen " + std::string(*given) + " does not exist on display " + quoted_display(shown.c_str());
+            return "screen " + std::string(*given) + " does not exist on display " +
+                   quoted_display(shown.c_str());
         }
-        if (screen < 0) return "the screen number of display " + quoted_display(shown.c_str()) + " is out of range";
-        return "screen " + std::to_string(screen) + " does not exist on display " + quoted_display(shown.c_str());
+        if (screen < 0)
+            return "the screen number of display " + quoted_display(shown.c_str()) +
+                   " is out of range";
+        return "screen " + std::to_string(screen) + " does not exist on display " +
+               quoted_display(shown.c_str());
     }
     case XCB_CONN_CLOSED_FDPASSING_FAILED:
         return "passing a file descriptor to the X server failed";
-    default:
-        return "X connection error " + std::to_string(code);
+    default: return "X connection error " + std::to_string(code);
     }
 }
 
@@ -136,6 +147,9 @@ std::optional<Error> connection_error(xcb_connection_t* connection)
     return description(connection_error_text(code, ConnectionStage::Open, nullptr, 0));
 }
 
-xcb_connection_t* dock_xcb_connection(const DockWindow& window) { return window.connection->xcb.get(); }
+xcb_connection_t* dock_xcb_connection(const DockWindow& window)
+{
+    return window.connection->xcb.get();
+}
 
 } // namespace kd

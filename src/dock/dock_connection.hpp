@@ -24,8 +24,7 @@ struct XcbDisconnect {
 struct XcbFree {
     void operator()(void* pointer) const { std::free(pointer); }
 };
-template <typename T>
-using XcbPtr = std::unique_ptr<T, XcbFree>;
+template <typename T> using XcbPtr = std::unique_ptr<T, XcbFree>;
 
 struct DockConnection {
     std::unique_ptr<xcb_connection_t, XcbDisconnect> xcb;

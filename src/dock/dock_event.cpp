@@ -25,10 +25,10 @@ DockEvent classify(const xcb_generic_event_t& event, const DockWindow& window)
     }
     case XCB_CLIENT_MESSAGE: {
         const auto& message = reinterpret_cast<const xcb_client_message_event_t&>(event);
-        return {message.data.data32[0] == window.wm_delete_window ? Kind::CloseRequest : Kind::Ignored};
+        return {message.data.data32[0] == window.wm_delete_window ? Kind::CloseRequest
+                                                                  : Kind::Ignored};
     }
-    case XCB_DESTROY_NOTIFY:
-        return {Kind::WindowDestroyed};
+    case XCB_DESTROY_NOTIFY: return {Kind::WindowDestroyed};
     case XCB_EXPOSE: {
         // Only the last of a series: the answer is always the whole image.
         const auto& expose = reinterpret_cast<const xcb_expose_event_t&>(event);

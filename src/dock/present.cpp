@@ -13,15 +13,16 @@ constexpr std::size_t PUT_IMAGE_HEADER = 24;
 constexpr std::size_t BIG_LENGTH_FIELD = 4;
 
 // The painted frame, 0x00RRGGBB, into the server's own layout; both in its byte order.
-void convert_frame(const ChannelTables& tables, bool lsb_first, const std::vector<std::uint8_t>& painted,
-                   std::vector<std::uint8_t>& out)
+void convert_frame(const ChannelTables& tables, bool lsb_first,
+                   const std::vector<std::uint8_t>& painted, std::vector<std::uint8_t>& out)
 {
     const std::uint8_t* from = painted.data();
     std::uint8_t* to = out.data();
     const std::size_t length = painted.size();
     if (lsb_first) {
         for (std::size_t i = 0; i < length; i += 4) {
-            const std::uint32_t value = tables.red[from[i + 2]] | tables.green[from[i + 1]] | tables.blue[from[i]];
+            const std::uint32_t value =
+                tables.red[from[i + 2]] | tables.green[from[i + 1]] | tables.blue[from[i]];
             to[i] = static_cast<std::uint8_t>(value);
             to[i + 1] = static_cast<std::uint8_t>(value >> 8);
             to[i + 2] = static_cast<std::uint8_t>(value >> 16);
@@ -45,8 +46,10 @@ std::uint32_t rows_per_request(DockWindow& window, xcb_connection_t* connection)
 {
     const std::size_t row_bytes = std::size_t{4} * window.size;
     const std::size_t whole = PUT_IMAGE_HEADER + row_bytes * window.size;
-    if (whole <= std::size_t{xcb_get_setup(connection)->maximum_request_length} * 4) return window.size;
-    if (window.max_request_units == 0) window.max_request_units = xcb_get_maximum_request_length(connection);
+    if (whole <= std::size_t{xcb_get_setup(connection)->maximum_request_length} * 4)
+        return window.size;
+    if (window.max_request_units == 0)
+        window.max_request_units = xcb_get_maximum_request_length(connection);
     const std::size_t limit = std::size_t{window.max_request_units} * 4;
     if (whole + BIG_LENGTH_FIELD <= limit) return window.size;
     // Not even one row would fit (or the connection has just failed): one row a request, and
@@ -61,13 +64,13 @@ std::expected<void, Error> present_frame(DockWindow& window, const PixelBuffer& 
 {
     // A buffer of another shape would make the request read past its end.
     const std::size_t expected_bytes = std::size_t{4} * window.size * window.size;
-    if (buffer.width != window.size || buffer.height != window.size || buffer.bytes.size() != expected_bytes ||
-        buffer.lsb_first != window.lsb_first) {
-        return std::unexpected(description("frame of " + std::to_string(buffer.width) + "x" +
-                                           std::to_string(buffer.height) + " pixels (" +
-                                           std::to_string(buffer.bytes.size()) +
-                                           " bytes) does not fit the window of " + std::to_string(window.size) +
-                                           "x" + std::to_string(window.size)));
+    if (buffer.width != window.size || buffer.height != window.size ||
+        buffer.bytes.size() != expected_bytes || buffer.lsb_first != window.lsb_first) {
+        return std::unexpected(description(
+            "frame of " + std::to_string(buffer.width) + "x" + std::to_string(buffer.height) +
+            " pixels (" + std::to_string(buffer.bytes.size()) +
+            " bytes) does not fit the window of " + std::to_string(window.size) + "x" +
+            std::to_string(window.size)));
     }
     const std::uint8_t* pixels = buffer.bytes.data();
     if (window.channels) {
@@ -82,8 +85,9 @@ std::expected<void, Error> present_frame(DockWindow& window, const PixelBuffer& 
     for (std::uint32_t top = 0; top < window.size; top += band) {
         const std::uint32_t rows = std::min(band, window.size - top);
         xcb_put_image(connection, XCB_IMAGE_FORMAT_Z_PIXMAP, window.face_window, window.gc, side,
-                      static_cast<std::uint16_t>(rows), 0, static_cast<std::int16_t>(top), 0, window.depth,
-                      static_cast<std::uint32_t>(rows * row_bytes), pixels + top * row_bytes);
+                      static_cast<std::uint16_t>(rows), 0, static_cast<std::int16_t>(top), 0,
+                      window.depth, static_cast<std::uint32_t>(rows * row_bytes),
+                      pixels + top * row_bytes);
     }
     xcb_flush(connection);
     // A request too long for the server shuts the connection down rather than failing alone.

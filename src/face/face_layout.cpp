@@ -80,13 +80,18 @@ void draw_bevel(PixelBuffer& buffer, const BevelStyle& style)
     for (std::int32_t j = 0; j < 4; ++j) {
         const float q = static_cast<float>(j) / 3.0f;
         // Each ring has one colour per side: converted once, not per pixel.
-        const StoredPixel dark = stored_pixel(buffer, ring_color(style.top_left_base, style.top_left_step, q), 1.0f);
-        const StoredPixel light =
-            stored_pixel(buffer, ring_color(style.bottom_right_base, style.bottom_right_step, q), 1.0f);
-        for (std::int32_t x = j; x <= width - 1 - j; ++x) put_stored_pixel(buffer, x, j, dark);
-        for (std::int32_t y = j; y <= height - 1 - j; ++y) put_stored_pixel(buffer, j, y, dark);
-        for (std::int32_t x = j; x <= width - 1 - j; ++x) put_stored_pixel(buffer, x, height - 1 - j, light);
-        for (std::int32_t y = j; y <= height - 1 - j; ++y) put_stored_pixel(buffer, width - 1 - j, y, light);
+        const StoredPixel dark =
+            stored_pixel(buffer, ring_color(style.top_left_base, style.top_left_step, q), 1.0f);
+        const StoredPixel light = stored_pixel(
+            buffer, ring_color(style.bottom_right_base, style.bottom_right_step, q), 1.0f);
+        for (std::int32_t x = j; x <= width - 1 - j; ++x)
+            put_stored_pixel(buffer, x, j, dark);
+        for (std::int32_t y = j; y <= height - 1 - j; ++y)
+            put_stored_pixel(buffer, j, y, dark);
+        for (std::int32_t x = j; x <= width - 1 - j; ++x)
+            put_stored_pixel(buffer, x, height - 1 - j, light);
+        for (std::int32_t y = j; y <= height - 1 - j; ++y)
+            put_stored_pixel(buffer, width - 1 - j, y, light);
     }
 }
 
@@ -96,7 +101,8 @@ void draw_separator(PixelBuffer& buffer, float unit, float row, Rgb color)
     const std::int32_t last = static_cast<std::int32_t>(buffer.width) - 1 - inset;
     const std::int32_t y = pixel_index(row);
     const StoredPixel pixel = stored_pixel(buffer, color, 1.0f);
-    for (std::int32_t x = inset; x <= last; ++x) put_stored_pixel(buffer, x, y, pixel);
+    for (std::int32_t x = inset; x <= last; ++x)
+        put_stored_pixel(buffer, x, y, pixel);
 }
 
 // The y that centres the ink [top, bottom] of a layout within the band [band_top, band_bottom].
@@ -156,8 +162,7 @@ void draw_time_line(PixelBuffer& buffer, Font& font, const Settings& settings,
 
 } // namespace
 
-void paint_face(PixelBuffer& buffer, Font& font, const Settings& settings,
-                const Clock& clock)
+void paint_face(PixelBuffer& buffer, Font& font, const Settings& settings, const Clock& clock)
 {
     const FaceTexts texts = face_texts(settings, clock);
     clear_pixels(buffer);
@@ -167,10 +172,9 @@ void paint_face(PixelBuffer& buffer, Font& font, const Settings& settings,
 
     const float weekday_size = 18.0f * unit;
     const auto weekday_ink = ink_extent(font, texts.weekday, weekday_size);
-    const float weekday_y =
-        weekday_ink ? centred_y(*weekday_ink, 4.0f, 24.0f * unit) : 4.0f * unit;
-    draw_text(buffer, font, texts.weekday, weekday_size, 0.0f, weekday_y, width,
-              TextAlign::Center, settings.color);
+    const float weekday_y = weekday_ink ? centred_y(*weekday_ink, 4.0f, 24.0f * unit) : 4.0f * unit;
+    draw_text(buffer, font, texts.weekday, weekday_size, 0.0f, weekday_y, width, TextAlign::Center,
+              settings.color);
 
     draw_separator(buffer, unit, 24.0f * unit, settings.dim_color);
 
@@ -186,14 +190,15 @@ void paint_face(PixelBuffer& buffer, Font& font, const Settings& settings,
                             88.0f * unit);
     draw_text(buffer, font, texts.month, month_size, 0.0f, month_y, width, TextAlign::Center,
               settings.color);
-    draw_text(buffer, font, texts.day, day_size, 0.0f, month_y + day_step, width,
-              TextAlign::Center, settings.color);
+    draw_text(buffer, font, texts.day, day_size, 0.0f, month_y + day_step, width, TextAlign::Center,
+              settings.color);
 
     draw_separator(buffer, unit, 88.0f * unit, settings.dim_color);
 
     draw_time_line(buffer, font, settings, texts, unit);
 
-    const bool zenburn = settings.theme && settings.theme->size() == 7 && is_zenburn(*settings.theme);
+    const bool zenburn =
+        settings.theme && settings.theme->size() == 7 && is_zenburn(*settings.theme);
     draw_bevel(buffer, zenburn ? ZENBURN_BEVEL : DEFAULT_BEVEL);
 }
 

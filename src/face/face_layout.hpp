@@ -23,7 +23,6 @@ TimeLineSizes fit_time_line(float time_size, float unit, float available,
                             const std::function<float(float)>& suffix_width);
 
 // Reads the clock once, clears the buffer and paints every band, separator and the bevel.
-void paint_face(PixelBuffer& buffer, Font& font, const Settings& settings,
-                const Clock& clock);
+void paint_face(PixelBuffer& buffer, Font& font, const Settings& settings, const Clock& clock);
 
 } // namespace kd

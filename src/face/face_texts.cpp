@@ -12,8 +12,8 @@ namespace kd {
 namespace {
 
 // English and upper case whatever the locale says.
-constexpr std::array<std::string_view, 7> WEEKDAYS = {
-    "SUNDAY", "MONDAY", "TUESDAY", "WEDNESDAY", "THURSDAY", "FRIDAY", "SATURDAY"};
+constexpr std::array<std::string_view, 7> WEEKDAYS = {"SUNDAY",   "MONDAY", "TUESDAY", "WEDNESDAY",
+                                                      "THURSDAY", "FRIDAY", "SATURDAY"};
 constexpr std::array<std::string_view, 12> MONTHS = {
     "JANUARY", "FEBRUARY", "MARCH",     "APRIL",   "MAY",      "JUNE",
     "JULY",    "AUGUST",   "SEPTEMBER", "OCTOBER", "NOVEMBER", "DECEMBER"};

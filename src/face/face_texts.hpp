@@ -11,10 +11,10 @@
 namespace kd {
 
 struct FaceTexts {
-    std::string time;    // "09:05", "09:05:07 PM"
-    std::string weekday; // "MONDAY"
-    std::string month;   // "DECEMBER" or "DEC"
-    std::string day;     // "7"
+    std::string time;                  // "09:05", "09:05:07 PM"
+    std::string weekday;               // "MONDAY"
+    std::string month;                 // "DECEMBER" or "DEC"
+    std::string day;                   // "7"
     std::optional<std::string> suffix; // " (+5:30)"
 };
 

@@ -28,7 +28,7 @@ std::string too_large_text(std::uint64_t size)
 // case the file grows after the size check.
 std::expected<std::vector<std::uint8_t>, std::string> read_font_file(const std::string& path)
 {
-    struct stat metadata {};
+    struct stat metadata{};
     if (::stat(path.c_str(), &metadata) != 0) return std::unexpected(os_error_text(errno));
     if (S_ISDIR(metadata.st_mode)) return std::unexpected(os_error_text(EISDIR));
     if (!S_ISREG(metadata.st_mode)) return std::unexpected(std::string("Not a regular file"));
@@ -38,7 +38,7 @@ std::expected<std::vector<std::uint8_t>, std::string> read_font_file(const std::
     Descriptor file(::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
     if (file.fd < 0) return std::unexpected(os_error_text(errno));
     // The path may have been replaced between the two looks.
-    struct stat opened {};
+    struct stat opened{};
     if (::fstat(file.fd, &opened) != 0) return std::unexpected(os_error_text(errno));
     if (S_ISDIR(opened.st_mode)) return std::unexpected(os_error_text(EISDIR));
     if (!S_ISREG(opened.st_mode)) return std::unexpected(std::string("Not a regular file"));
@@ -47,7 +47,8 @@ std::expected<std::vector<std::uint8_t>, std::string> read_font_file(const std::
     // allocation; a file that grew meanwhile still stops at the limit.
     std::vector<std::uint8_t> bytes(
         static_cast<std::size_t>(std::min<std::uint64_t>(static_cast<std::uint64_t>(opened.st_size),
-                                                         MAX_FONT_FILE_SIZE)) + 1);
+                                                         MAX_FONT_FILE_SIZE)) +
+        1);
     std::size_t filled = 0;
     for (;;) {
         if (filled == bytes.size()) {
@@ -75,7 +76,12 @@ std::string freetype_error_text(FT_Error error)
 #undef FTERRORS_H_
 #define FT_ERRORDEF(code, value, text) {value, text},
 #define FT_ERROR_START_LIST {
-#define FT_ERROR_END_LIST {0, nullptr}};
+#define FT_ERROR_END_LIST                                                                          \
+    {                                                                                              \
+        0, nullptr                                                                                 \
+    }                                                                                              \
+    }                                                                                              \
+    ;
     static constexpr struct {
         int code;
         const char* text;
@@ -97,12 +103,13 @@ std::expected<Font, std::string> parse_font(std::vector<std::uint8_t> bytes)
     data->bytes = std::move(bytes);
 
     FT_Library library = nullptr;
-    if (const FT_Error error = FT_Init_FreeType(&library)) return std::unexpected(freetype_error_text(error));
+    if (const FT_Error error = FT_Init_FreeType(&library))
+        return std::unexpected(freetype_error_text(error));
     data->library.reset(library);
 
     FT_Face face = nullptr;
-    if (const FT_Error error =
-            FT_New_Memory_Face(library, data->bytes.data(), static_cast<FT_Long>(data->bytes.size()), 0, &face))
+    if (const FT_Error error = FT_New_Memory_Face(
+            library, data->bytes.data(), static_cast<FT_Long>(data->bytes.size()), 0, &face))
         return std::unexpected(freetype_error_text(error));
     data->face.reset(face);
     // Only outline fonts can be drawn at any size.

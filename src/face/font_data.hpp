@@ -39,7 +39,7 @@ using HarfBuzzBuffer = std::unique_ptr<hb_buffer_t, HarfBuzzBufferRelease>;
 struct ShapedGlyph {
     std::uint32_t glyph = 0;
     std::uint32_t cluster = 0; // byte offset of its first character in the text
-    float advance = 0; // pixels
+    float advance = 0;         // pixels
     float x_offset = 0;
     float y_offset = 0;
     FriBidiLevel level = 0; // even: left to right
@@ -48,7 +48,7 @@ struct ShapedGlyph {
 // One shaped glyph: where its origin lies in the layout, before the bitmap offsets.
 struct PlacedGlyph {
     std::uint32_t glyph = 0;
-    float origin_x = 0; // pen position plus HarfBuzz's offset, pixels
+    float origin_x = 0;   // pen position plus HarfBuzz's offset, pixels
     float baseline_y = 0; // y down
 };
 
@@ -56,7 +56,7 @@ struct PlacedGlyph {
 struct GlyphBoxMemo {
     std::uint32_t glyph = 0;
     std::uint32_t layout = 0; // the measurement it was worked out in; 0 for none
-    bool drawable = false; // loaded as an outline and, when drawing, rendered
+    bool drawable = false;    // loaded as an outline and, when drawing, rendered
     FT_Int left = 0;
     FT_Int top = 0;
     unsigned width = 0;
@@ -90,7 +90,7 @@ struct FontData {
     std::array<GlyphBoxMemo, 256> boxes{};
     std::uint32_t layout_serial = 0;
     std::vector<unsigned char> coverage; // rendered rows, top down, width bytes each
-    long current_char_size = 0; // 26.6, what the face is set to now
+    long current_char_size = 0;          // 26.6, what the face is set to now
 };
 
 // FreeType loads glyphs unhinted, outlines only, so metrics scale smoothly with the size.

@@ -76,7 +76,8 @@ std::expected<FoundFont, Error> find_font(const std::optional<std::string>& conf
         if (auto found = usable(candidate)) return std::move(*found);
     }
     if (first_failure)
-        return std::unexpected(program_message(*first_failure + ". Use --font <path> to choose a font"));
+        return std::unexpected(
+            program_message(*first_failure + ". Use --font <path> to choose a font"));
     return std::unexpected(
         program_message("No font found. Install a monospace font or use --font <path>"));
 }

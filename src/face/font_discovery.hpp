@@ -52,8 +52,8 @@ struct FoundFont {
 // that does not read; when none parses, the first such failure is the error, with a hint to
 // --font. `chosen` hears the path as soon as it is settled: a configured one before it is
 // parsed, so that it is named even when parsing fails; a discovered one once it has parsed.
-std::expected<FoundFont, Error> find_font(const std::optional<std::string>& configured,
-                                          const FontSources& sources,
-                                          const std::function<void(const std::string&)>& chosen = {});
+std::expected<FoundFont, Error>
+find_font(const std::optional<std::string>& configured, const FontSources& sources,
+          const std::function<void(const std::string&)>& chosen = {});
 
 } // namespace kd

@@ -32,14 +32,16 @@ using StoredPixel = std::array<std::uint8_t, 4>;
 StoredPixel stored_pixel(const PixelBuffer& buffer, Rgb color, float intensity);
 
 // Overwrites the pixel at (column, row), which the caller has checked lies inside the buffer.
-inline void store_pixel(PixelBuffer& buffer, std::uint32_t column, std::uint32_t row, const StoredPixel& pixel)
+inline void store_pixel(PixelBuffer& buffer, std::uint32_t column, std::uint32_t row,
+                        const StoredPixel& pixel)
 {
-    std::memcpy(buffer.bytes.data() + (static_cast<std::size_t>(row) * buffer.width + column) * 4, pixel.data(),
-                pixel.size());
+    std::memcpy(buffer.bytes.data() + (static_cast<std::size_t>(row) * buffer.width + column) * 4,
+                pixel.data(), pixel.size());
 }
 
 // Overwrites one pixel with a converted value; outside the buffer nothing happens.
-inline void put_stored_pixel(PixelBuffer& buffer, std::int32_t x, std::int32_t y, const StoredPixel& pixel)
+inline void put_stored_pixel(PixelBuffer& buffer, std::int32_t x, std::int32_t y,
+                             const StoredPixel& pixel)
 {
     if (x < 0 || y < 0) return;
     const auto column = static_cast<std::uint32_t>(x);

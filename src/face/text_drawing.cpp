@@ -15,7 +15,10 @@ namespace kd {
 namespace {
 
 // Where the layout engine breaks lines: ordinary blanks only.
-bool is_blank(char c) { return c == ' ' || c == '\t'; }
+bool is_blank(char c)
+{
+    return c == ' ' || c == '\t';
+}
 
 // Puts the face at the size; FreeType and HarfBuzz are only told when it changes.
 bool set_size(FontData& data, float size)
@@ -44,8 +47,8 @@ struct LayoutBox {
 bool steers_direction(char32_t code)
 {
     if (code < 0x0590) return false;
-    constexpr auto STEERING = static_cast<FriBidiCharType>(FRIBIDI_MASK_RTL | FRIBIDI_MASK_ARABIC |
-                                                           FRIBIDI_MASK_EXPLICIT | FRIBIDI_MASK_ISOLATE);
+    constexpr auto STEERING = static_cast<FriBidiCharType>(
+        FRIBIDI_MASK_RTL | FRIBIDI_MASK_ARABIC | FRIBIDI_MASK_EXPLICIT | FRIBIDI_MASK_ISOLATE);
     return (fribidi_get_bidi_type(code) & STEERING) != 0;
 }
 
@@ -107,7 +110,8 @@ void shape_run(FontData& data, std::string_view text, std::size_t start, std::si
         data.shaped.push_back(ShapedGlyph{infos[i].codepoint, infos[i].cluster,
                                           static_cast<float>(positions[i].x_advance) / 64.0f,
                                           static_cast<float>(positions[i].x_offset) / 64.0f,
-                                          static_cast<float>(positions[i].y_offset) / 64.0f, level});
+                                          static_cast<float>(positions[i].y_offset) / 64.0f,
+                                          level});
     }
     // HarfBuzz hands a right-to-left run over in display order; lines are broken in reading
     // order, and the run is turned back when its line is placed.
@@ -126,7 +130,8 @@ void shape_line(FontData& data, std::string_view text, std::size_t start, std::s
     const std::size_t count = data.characters.size();
     for (std::size_t first = 0; first < count;) {
         std::size_t next = first + 1;
-        while (next < count && data.levels[next] == data.levels[first]) ++next;
+        while (next < count && data.levels[next] == data.levels[first])
+            ++next;
         const std::size_t from = data.character_starts[first];
         const std::size_t to = next < count ? data.character_starts[next] : length;
         shape_run(data, text, start + from, to - from, data.levels[first]);
@@ -143,7 +148,8 @@ void place_glyphs(FontData& data, std::size_t begin, std::size_t end, float line
     const std::vector<ShapedGlyph>& glyphs = data.shaped;
     const std::vector<float>& pens = data.pens;
     bool left_to_right = true;
-    for (std::size_t i = begin; i < end && left_to_right; ++i) left_to_right = glyphs[i].level == 0;
+    for (std::size_t i = begin; i < end && left_to_right; ++i)
+        left_to_right = glyphs[i].level == 0;
     if (left_to_right) {
         for (std::size_t i = begin; i < end; ++i)
             data.placed.push_back(PlacedGlyph{glyphs[i].glyph,
@@ -181,7 +187,8 @@ void place_glyphs(FontData& data, std::size_t begin, std::size_t end, float line
                 continue;
             }
             std::size_t stretch_end = i;
-            while (stretch_end < levels.size() && levels[stretch_end] >= level) ++stretch_end;
+            while (stretch_end < levels.size() && levels[stretch_end] >= level)
+                ++stretch_end;
             std::reverse(order.begin() + static_cast<std::ptrdiff_t>(i),
                          order.begin() + static_cast<std::ptrdiff_t>(stretch_end));
             std::reverse(levels.begin() + static_cast<std::ptrdiff_t>(i),
@@ -191,8 +198,8 @@ void place_glyphs(FontData& data, std::size_t begin, std::size_t end, float line
     }
     float pen = 0;
     for (const std::size_t i : order) {
-        data.placed.push_back(
-            PlacedGlyph{glyphs[i].glyph, line_x + pen + glyphs[i].x_offset, baseline - glyphs[i].y_offset});
+        data.placed.push_back(PlacedGlyph{glyphs[i].glyph, line_x + pen + glyphs[i].x_offset,
+                                          baseline - glyphs[i].y_offset});
         pen += glyphs[i].advance;
     }
 }
@@ -210,7 +217,8 @@ int place_line(FontData& data, std::string_view text, std::size_t start, std::si
     std::vector<float>& pens = data.pens;
     pens.resize(count + 1);
     pens[0] = 0;
-    for (std::size_t i = 0; i < count; ++i) pens[i + 1] = pens[i] + glyphs[i].advance;
+    for (std::size_t i = 0; i < count; ++i)
+        pens[i + 1] = pens[i] + glyphs[i].advance;
     const auto blank = [&](std::size_t i) {
         const std::size_t cluster = glyphs[i].cluster;
         return cluster < text.size() && is_blank(text[cluster]);
@@ -224,9 +232,11 @@ int place_line(FontData& data, std::string_view text, std::size_t start, std::si
         bool has_word = false;
         while (next < count) {
             std::size_t word = next;
-            while (word < count && blank(word)) ++word;
+            while (word < count && blank(word))
+                ++word;
             std::size_t word_end = word;
-            while (word_end < count && !blank(word_end)) ++word_end;
+            while (word_end < count && !blank(word_end))
+                ++word_end;
             if (word_end == word) { // only blanks left: they stay on this line
                 end = next = count;
                 break;
@@ -244,7 +254,8 @@ int place_line(FontData& data, std::string_view text, std::size_t start, std::si
         place_glyphs(data, begin, end, line_x, baseline, blank, text);
         ++lines;
         begin = next;
-        while (begin < count && blank(begin)) ++begin; // the blanks at a wrap vanish
+        while (begin < count && blank(begin))
+            ++begin; // the blanks at a wrap vanish
         if (next >= count) break;
     }
     return lines;
@@ -322,7 +333,8 @@ template <typename Visit> void for_each_box(FontData& data, Visit visit)
 const GlyphBoxMemo* rendered_glyph(FontData& data, std::uint32_t glyph)
 {
     GlyphBoxMemo& memo = data.boxes[glyph % data.boxes.size()];
-    if (memo.layout == data.layout_serial && memo.glyph == glyph) return memo.drawable ? &memo : nullptr;
+    if (memo.layout == data.layout_serial && memo.glyph == glyph)
+        return memo.drawable ? &memo : nullptr;
     memo = GlyphBoxMemo{glyph, data.layout_serial};
     const FT_Face face = data.face.get();
     if (FT_Load_Glyph(face, glyph, GLYPH_LOAD_FLAGS) != 0) return nullptr;
@@ -385,13 +397,12 @@ double nominal_advance(FT_Face face, hb_unicode_funcs_t* unicode, char32_t code)
     case HB_UNICODE_GENERAL_CATEGORY_NON_SPACING_MARK:
     case HB_UNICODE_GENERAL_CATEGORY_ENCLOSING_MARK:
     case HB_UNICODE_GENERAL_CATEGORY_FORMAT:
-    case HB_UNICODE_GENERAL_CATEGORY_CONTROL:
-        return 0;
-    default:
-        break;
+    case HB_UNICODE_GENERAL_CATEGORY_CONTROL: return 0;
+    default: break;
     }
     FT_Fixed advance = 0;
-    if (FT_Get_Advance(face, FT_Get_Char_Index(face, code), FT_LOAD_NO_SCALE, &advance) != 0) return 0;
+    if (FT_Get_Advance(face, FT_Get_Char_Index(face, code), FT_LOAD_NO_SCALE, &advance) != 0)
+        return 0;
     return static_cast<double>(advance);
 }
 
@@ -410,7 +421,8 @@ std::string_view legible_prefix(Font& font, std::string_view text, float max_wid
 {
     const FT_Face face = font.data->face.get();
     const double pixels = std::max(static_cast<double>(max_width), 1.0);
-    const double budget = 2.0 * pixels * std::max(static_cast<double>(face->max_advance_width), 1.0);
+    const double budget =
+        2.0 * pixels * std::max(static_cast<double>(face->max_advance_width), 1.0);
     const double most_characters = 16.0 * pixels;
     hb_unicode_funcs_t* unicode = hb_unicode_funcs_get_default();
     double total = 0;
@@ -425,8 +437,8 @@ std::string_view legible_prefix(Font& font, std::string_view text, float max_wid
     return text;
 }
 
-void draw_text(PixelBuffer& buffer, Font& font, std::string_view text, float size, float x,
-               float y, float max_width, TextAlign align, Rgb color)
+void draw_text(PixelBuffer& buffer, Font& font, std::string_view text, float size, float x, float y,
+               float max_width, TextAlign align, Rgb color)
 {
     FontData& data = *font.data;
     lay_out(data, text, size, LayoutBox{x, y, max_width, true, align});
@@ -441,7 +453,8 @@ void draw_text(PixelBuffer& buffer, Font& font, std::string_view text, float siz
         const std::int32_t left = pixel_index(glyph.origin_x + static_cast<float>(memo->left));
         const std::int32_t top = pixel_index(glyph.baseline_y - static_cast<float>(memo->top));
         for (unsigned r = 0; r < memo->rows; ++r) {
-            const unsigned char* row = data.coverage.data() + memo->coverage + std::size_t{r} * memo->width;
+            const unsigned char* row =
+                data.coverage.data() + memo->coverage + std::size_t{r} * memo->width;
             const std::int64_t pixel_y = static_cast<std::int64_t>(top) + r;
             if (pixel_y < 0 || pixel_y >= buffer.height) continue;
             for (unsigned c = 0; c < memo->width; ++c) {
@@ -450,11 +463,12 @@ void draw_text(PixelBuffer& buffer, Font& font, std::string_view text, float siz
                 const std::int64_t pixel_x = static_cast<std::int64_t>(left) + c;
                 if (pixel_x < 0 || pixel_x >= buffer.width) continue;
                 if (!shaded[coverage]) {
-                    shades[coverage] = stored_pixel(buffer, color, static_cast<float>(coverage) / 255.0f);
+                    shades[coverage] =
+                        stored_pixel(buffer, color, static_cast<float>(coverage) / 255.0f);
                     shaded.set(coverage);
                 }
-                store_pixel(buffer, static_cast<std::uint32_t>(pixel_x), static_cast<std::uint32_t>(pixel_y),
-                            shades[coverage]);
+                store_pixel(buffer, static_cast<std::uint32_t>(pixel_x),
+                            static_cast<std::uint32_t>(pixel_y), shades[coverage]);
             }
         }
     }

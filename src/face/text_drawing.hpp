@@ -30,7 +30,7 @@ std::string_view legible_prefix(Font& font, std::string_view text, float max_wid
 
 // Lays the text out with its box's top-left at (x, y), wrapping at word boundaries within
 // max_width, and overwrites each covered pixel with colour x coverage.
-void draw_text(PixelBuffer& buffer, Font& font, std::string_view text, float size, float x,
-               float y, float max_width, TextAlign align, Rgb color);
+void draw_text(PixelBuffer& buffer, Font& font, std::string_view text, float size, float x, float y,
+               float max_width, TextAlign align, Rgb color);
 
 } // namespace kd

@@ -13,12 +13,11 @@ namespace kd {
 
 namespace {
 
-constexpr std::string_view HELP_HEAD =
-    "kestrelDial - Calendar clock dockapp for the Fluxbox slit\n"
-    "\n"
-    "Usage: kestrelDial [OPTIONS]\n"
-    "\n"
-    "Options:\n";
+constexpr std::string_view HELP_HEAD = "kestrelDial - Calendar clock dockapp for the Fluxbox slit\n"
+                                       "\n"
+                                       "Usage: kestrelDial [OPTIONS]\n"
+                                       "\n"
+                                       "Options:\n";
 
 constexpr std::string_view HELP_TAIL =
     "\n"

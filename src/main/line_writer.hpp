@@ -11,13 +11,13 @@
 namespace kd {
 
 class LineWriter : public std::streambuf {
-public:
+  public:
     explicit LineWriter(int descriptor) : descriptor_(descriptor) {}
     LineWriter(const LineWriter&) = delete;
     LineWriter& operator=(const LineWriter&) = delete;
     ~LineWriter() override { write_front(pending_.size()); }
 
-protected:
+  protected:
     int_type overflow(int_type ch) override;
     std::streamsize xsputn(const char* text, std::streamsize count) override;
     // An explicit flush (a prompt that waits for an answer) writes what there is, line or not.
@@ -27,7 +27,7 @@ protected:
         return 0;
     }
 
-private:
+  private:
     // Writes the first `length` characters held and lets them go, written or not. A failed
     // write is never reported to the stream: a stream told of one fails for good and drops
     // every later line, the final error line included.

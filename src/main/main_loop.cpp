@@ -16,7 +16,10 @@ namespace kd {
 
 std::atomic<bool> reload_requested{false};
 
-void on_hangup(int) { reload_requested.store(true); }
+void on_hangup(int)
+{
+    reload_requested.store(true);
+}
 
 void install_hangup_handler()
 {
@@ -120,14 +123,12 @@ std::expected<int, Error> run_main_loop(DockWindow& window, Font& font, PixelBuf
             case DockEvent::Kind::CloseRequest:
                 if (!settings.quiet) err << "kestrelDial: exiting\n";
                 return 0;
-            case DockEvent::Kind::WindowDestroyed:
-                return 0;
+            case DockEvent::Kind::WindowDestroyed: return 0;
             case DockEvent::Kind::Exposed:
                 if (auto shown = repaint(); !shown) return std::unexpected(shown.error());
                 break;
             case DockEvent::Kind::NothingPending:
-            case DockEvent::Kind::Ignored:
-                break;
+            case DockEvent::Kind::Ignored: break;
             }
         }
 

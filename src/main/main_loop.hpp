@@ -29,7 +29,10 @@ void install_hangup_handler();
 
 using MonotonicTime = std::chrono::steady_clock::time_point;
 
-inline MonotonicTime monotonic_now() { return std::chrono::steady_clock::now(); }
+inline MonotonicTime monotonic_now()
+{
+    return std::chrono::steady_clock::now();
+}
 
 // The wall clock, the monotonic clock and the wait behind seams, so tests can drive time.
 struct LoopSeams {

@@ -28,8 +28,9 @@ void run_click_command(const std::optional<std::string>& command, const Environm
     if (!command || command->empty()) return;
     // A long-running command must not hold the X connection (or anything else of ours) open
     // after the clock has gone.
-    spawn_child({"sh", "-c", *command},
-                ChildOptions{.search_path = env.get("PATH"), .close_inherited = true, .default_hangup = true});
+    spawn_child({"sh", "-c", *command}, ChildOptions{.search_path = env.get("PATH"),
+                                                     .close_inherited = true,
+                                                     .default_hangup = true});
 }
 
 void reap_finished_children()

@@ -12,7 +12,10 @@ namespace kd {
 
 namespace {
 
-std::string yes_no(bool current) { return current ? "Y/n" : "y/N"; }
+std::string yes_no(bool current)
+{
+    return current ? "Y/n" : "y/N";
+}
 
 std::string bracketed(const std::optional<std::string>& value)
 {
@@ -88,7 +91,8 @@ Settings run_configure(Settings settings, std::istream& in, std::ostream& err,
     const std::string format = prompt_line(
         std::string("Time format (12h, 24h) [") + time_format_name(settings.format) + "]: ", in,
         err);
-    if (!format.empty()) settings.format = format == "12h" ? TimeFormat::Hours12 : TimeFormat::Hours24;
+    if (!format.empty())
+        settings.format = format == "12h" ? TimeFormat::Hours12 : TimeFormat::Hours24;
 
     ask_yes_no("Show seconds?", settings.seconds, in, err);
     ask_yes_no("Short month name?", settings.short_month, in, err);
@@ -155,7 +159,7 @@ std::expected<int, Error> run_write_mode(const Arguments& args, const Environmen
     if (auto writable = check_writable(settings); !writable)
         return std::unexpected(writable.error());
 
-    struct stat status {};
+    struct stat status{};
     if (::stat(target->c_str(), &status) == 0) {
         const std::string answer =
             prompt_line("Config already exists at " + shown_path + ". Overwrite? [y/N] ", in, err);

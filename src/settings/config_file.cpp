@@ -22,7 +22,10 @@ std::string join_path(const std::string& base, std::string_view tail)
     return base + "/" + std::string(tail);
 }
 
-bool is_boolean_true(std::string_view value) { return value == "true"; }
+bool is_boolean_true(std::string_view value)
+{
+    return value == "true";
+}
 
 // Applies one "key = value" pair; gives false when the value was rejected.
 bool apply_setting(Settings& settings, std::string_view key, std::string_view value)
@@ -93,7 +96,7 @@ std::optional<std::string> read_config_text(const std::string& path)
     // not a regular file is refused before a single byte is read.
     const Descriptor file(::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY));
     if (file.fd < 0) return std::nullopt;
-    struct stat status {};
+    struct stat status{};
     if (::fstat(file.fd, &status) != 0 || !S_ISREG(status.st_mode)) return std::nullopt;
     if (static_cast<std::uint64_t>(status.st_size) > MAX_CONFIG_FILE_SIZE) return std::nullopt;
 

@@ -23,10 +23,12 @@ std::string active_or_commented(const std::optional<std::string>& value, std::st
 
 // Storing stops at the first failing step with its errno value; write_config then names the
 // file around the system's text.
-template <typename T = void>
-using Stored = std::expected<T, int>;
+template <typename T = void> using Stored = std::expected<T, int>;
 
-std::unexpected<int> failed(int error_number) { return std::unexpected(error_number); }
+std::unexpected<int> failed(int error_number)
+{
+    return std::unexpected(error_number);
+}
 
 std::string parent_directory(const std::string& path)
 {
@@ -36,7 +38,10 @@ std::string parent_directory(const std::string& path)
     return path.substr(0, slash);
 }
 
-std::string base_name(const std::string& path) { return path.substr(path.find_last_of('/') + 1); }
+std::string base_name(const std::string& path)
+{
+    return path.substr(path.find_last_of('/') + 1);
+}
 
 std::string in_directory(const std::string& directory, const std::string& name)
 {
@@ -55,7 +60,7 @@ bool names_a_directory(const std::string& path)
 Stored<> create_directories(const std::string& directory)
 {
     if (directory.empty()) return {};
-    struct stat status {};
+    struct stat status{};
     if (::stat(directory.c_str(), &status) == 0) {
         if (S_ISDIR(status.st_mode)) return {};
         return failed(ENOTDIR);
@@ -72,7 +77,7 @@ Stored<> create_directories(const std::string& directory)
 Stored<std::string> resolve_links(std::string path)
 {
     for (int hops = 0; hops < 40; ++hops) {
-        struct stat status {};
+        struct stat status{};
         if (::lstat(path.c_str(), &status) != 0) {
             if (errno == ENOENT) return path;
             return failed(errno);
@@ -154,8 +159,7 @@ Stored<std::string> write_temporary(const std::string& target, std::string_view 
     if (fd < 0) return failed(errno);
     if (old_status != nullptr && old_status->st_uid != ::geteuid()) {
         // Best effort: root rewriting a user's file should not take it over.
-        [[maybe_unused]] const int ignored =
-            ::fchown(fd, old_status->st_uid, old_status->st_gid);
+        [[maybe_unused]] const int ignored = ::fchown(fd, old_status->st_uid, old_status->st_gid);
     }
     int error_number = 0;
     if (auto written = ::fchmod(fd, mode) == 0 ? write_all(fd, text) : failed(errno); !written)
@@ -185,7 +189,7 @@ void sync_directory(const std::string& target)
 // either the old file or the whole new one, never a truncated mix.
 Stored<> replace_file(const std::string& target, std::string_view text)
 {
-    struct stat old_status {};
+    struct stat old_status{};
     const bool exists = ::stat(target.c_str(), &old_status) == 0;
     // The rename would replace a file that the user may not write; refuse as opening it would.
     if (exists && ::faccessat(AT_FDCWD, target.c_str(), W_OK, AT_EACCESS) != 0)
@@ -277,7 +281,7 @@ Stored<std::string> prepared_target(const std::string& path)
 Stored<> store(const std::string& path, std::string_view text)
 {
     if (auto usable = check_path(path); !usable) return usable;
-    struct stat status {};
+    struct stat status{};
     if (::stat(path.c_str(), &status) == 0 && !S_ISREG(status.st_mode)) {
         if (S_ISDIR(status.st_mode)) return failed(EISDIR);
         return write_into_special_file(path, text);
@@ -290,7 +294,7 @@ Stored<> store(const std::string& path, std::string_view text)
 Stored<bool> store_where_no_file_is(const std::string& path, std::string_view text)
 {
     if (auto usable = check_path(path); !usable) return failed(usable.error());
-    struct stat status {};
+    struct stat status{};
     if (::stat(path.c_str(), &status) == 0) return false;
     const Stored<std::string> target = prepared_target(path);
     if (!target) return failed(target.error());
@@ -375,9 +379,12 @@ std::string render_config(const Settings& s)
 std::expected<void, Error> check_writable(const Settings& settings)
 {
     const std::pair<const char*, const std::optional<std::string>*> texts[] = {
-        {"label", &settings.label},           {"font", &settings.font},
-        {"theme", &settings.theme},           {"left_click", &settings.left_click},
-        {"middle_click", &settings.middle_click}, {"right_click", &settings.right_click},
+        {"label", &settings.label},
+        {"font", &settings.font},
+        {"theme", &settings.theme},
+        {"left_click", &settings.left_click},
+        {"middle_click", &settings.middle_click},
+        {"right_click", &settings.right_click},
     };
     for (const auto& [key, value] : texts) {
         if (!*value) continue;

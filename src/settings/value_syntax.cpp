@@ -17,7 +17,10 @@ bool is_unicode_white_space(char32_t code)
            code == 0x2029 || code == 0x202F || code == 0x205F || code == 0x3000;
 }
 
-bool is_digit(char c) { return c >= '0' && c <= '9'; }
+bool is_digit(char c)
+{
+    return c >= '0' && c <= '9';
+}
 
 bool all_digits(std::string_view text)
 {
@@ -44,7 +47,10 @@ std::optional<std::int32_t> parse_int32(std::string_view text)
     return static_cast<std::int32_t>(negative ? -value : value);
 }
 
-char ascii_lower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
+char ascii_lower(char c)
+{
+    return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
+}
 
 } // namespace
 
@@ -117,7 +123,10 @@ bool equals_ignoring_ascii_case(std::string_view a, std::string_view b)
     return std::ranges::equal(a, b, {}, ascii_lower, ascii_lower);
 }
 
-bool is_zenburn(std::string_view theme) { return equals_ignoring_ascii_case(theme, "zenburn"); }
+bool is_zenburn(std::string_view theme)
+{
+    return equals_ignoring_ascii_case(theme, "zenburn");
+}
 
 void apply_theme(Settings& settings, bool color_set, bool dim_color_set)
 {

@@ -62,7 +62,7 @@ TEST_P(ClickTest, OnlyButtonsOneToThreeInsideTheRingAreClicks)
 INSTANTIATE_TEST_SUITE_P(
     Presses, ClickTest,
     ::testing::Values(ClickCase{48, 48, 1, 1}, ClickCase{48, 48, 2, 2}, ClickCase{48, 48, 3, 3},
-                      ClickCase{4, 4, 1, 1}, ClickCase{91, 91, 3, 3},           // corners of the inner area
+                      ClickCase{4, 4, 1, 1}, ClickCase{91, 91, 3, 3}, // corners of the inner area
                       ClickCase{48, 48, 4, std::nullopt}, ClickCase{48, 48, 5, std::nullopt},
                       ClickCase{3, 48, 1, std::nullopt}, ClickCase{48, 92, 1, std::nullopt},
                       ClickCase{0, 0, 3, std::nullopt}, ClickCase{95, 95, 2, std::nullopt}));
@@ -74,11 +74,13 @@ TEST_F(DockOnXvfb, DeleteWindowMessageOfAnyTypeIsACloseRequest)
     // Another first item is nothing; the delete atom under an odd message type still closes.
     send_client_message(wm.get(), window.face_window, intern_atom(wm.get(), "WM_PROTOCOLS"),
                         {intern_atom(wm.get(), "WM_TAKE_FOCUS"), 0, 0, 0, 0});
-    send_client_message(wm.get(), window.face_window, XCB_ATOM_STRING, {window.wm_delete_window, 0, 0, 0, 0});
+    send_client_message(wm.get(), window.face_window, XCB_ATOM_STRING,
+                        {window.wm_delete_window, 0, 0, 0, 0});
     const auto seen = events_until(window, Kind::CloseRequest);
     ASSERT_FALSE(seen.empty());
     EXPECT_EQ(seen.back().kind, Kind::CloseRequest);
-    for (std::size_t i = 0; i + 1 < seen.size(); ++i) EXPECT_NE(seen[i].kind, Kind::CloseRequest);
+    for (std::size_t i = 0; i + 1 < seen.size(); ++i)
+        EXPECT_NE(seen[i].kind, Kind::CloseRequest);
 }
 
 TEST_F(DockOnXvfb, DestroyedByAnotherClientIsReported)
@@ -96,8 +98,10 @@ TEST_F(DockOnXvfb, SeriesOfExposuresGivesOneExposedAtItsEnd)
     DockWindow window = open_or_fail(display());
     take_map_exposure(window);
     XConnection other(display());
-    for (const std::uint16_t count : {std::uint16_t{2}, std::uint16_t{1}, std::uint16_t{0}}) send_expose(other.get(), window.face_window, 96, 96, count);
-    send_client_message(other.get(), window.face_window, XCB_ATOM_ATOM, {window.wm_delete_window, 0, 0, 0, 0});
+    for (const std::uint16_t count : {std::uint16_t{2}, std::uint16_t{1}, std::uint16_t{0}})
+        send_expose(other.get(), window.face_window, 96, 96, count);
+    send_client_message(other.get(), window.face_window, XCB_ATOM_ATOM,
+                        {window.wm_delete_window, 0, 0, 0, 0});
     const auto seen = events_until(window, Kind::CloseRequest);
     ASSERT_EQ(seen.size(), 2u);
     EXPECT_EQ(seen[0].kind, Kind::Exposed);
@@ -113,7 +117,8 @@ TEST_F(DockOnXvfb, ProtocolErrorsAreIgnored)
     EXPECT_TRUE(present_frame(window, frame));
     sync(dock_xcb_connection(window));
     XConnection other(display());
-    send_client_message(other.get(), window.face_window, XCB_ATOM_ATOM, {window.wm_delete_window, 0, 0, 0, 0});
+    send_client_message(other.get(), window.face_window, XCB_ATOM_ATOM,
+                        {window.wm_delete_window, 0, 0, 0, 0});
     const auto seen = events_until(window, Kind::CloseRequest);
     ASSERT_EQ(seen.size(), 1u);
 }
@@ -193,7 +198,10 @@ INSTANTIATE_TEST_SUITE_P(Pending, WaitTest,
                                            Pending::InLibxcbsQueue));
 
 std::atomic<int> hangups{0};
-void count_hangup(int) { hangups.fetch_add(1); }
+void count_hangup(int)
+{
+    hangups.fetch_add(1);
+}
 
 TEST_F(DockOnXvfb, SignalsNeitherEndNorShortenTheWait)
 {

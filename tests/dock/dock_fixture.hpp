@@ -38,8 +38,9 @@ inline DockWindow open_or_fail(const std::string& display, std::uint64_t size = 
 
 // Takes the window's events until one of kind `last` arrives (returned too) or the deadline
 // passes; Ignored events are left out.
-inline std::vector<DockEvent> events_until(DockWindow& window, DockEvent::Kind last,
-                                           std::chrono::milliseconds timeout = std::chrono::milliseconds(5000))
+inline std::vector<DockEvent>
+events_until(DockWindow& window, DockEvent::Kind last,
+             std::chrono::milliseconds timeout = std::chrono::milliseconds(5000))
 {
     std::vector<DockEvent> seen;
     const auto deadline = std::chrono::steady_clock::now() + timeout;
@@ -64,7 +65,7 @@ inline std::vector<DockEvent> events_until(DockWindow& window, DockEvent::Kind l
 
 // One Xvfb (1280x1024, depth 24) for every test of a suite.
 class DockOnXvfb : public ::testing::Test {
-protected:
+  protected:
     static void SetUpTestSuite() { server = std::make_unique<XvfbServer>(); }
     static void TearDownTestSuite() { server.reset(); }
     static const std::string& display() { return server->display(); }

@@ -48,8 +48,10 @@ TEST_P(DockWindowTest, FaceAndInputWindowsHaveTheirGeometry)
     EXPECT_EQ(get_window_attributes(observer.get(), window.input_window)->window_class,
               XCB_WINDOW_CLASS_INPUT_ONLY);
     // Both mapped, and nothing else left unmapped: the input window sits on top of the face.
-    EXPECT_EQ(get_window_attributes(observer.get(), window.face_window)->map_state, XCB_MAP_STATE_VIEWABLE);
-    EXPECT_EQ(get_window_attributes(observer.get(), window.input_window)->map_state, XCB_MAP_STATE_VIEWABLE);
+    EXPECT_EQ(get_window_attributes(observer.get(), window.face_window)->map_state,
+              XCB_MAP_STATE_VIEWABLE);
+    EXPECT_EQ(get_window_attributes(observer.get(), window.input_window)->map_state,
+              XCB_MAP_STATE_VIEWABLE);
 }
 
 TEST_P(DockWindowTest, WindowManagerPropertiesHoldTheirExactValues)
@@ -83,7 +85,8 @@ TEST_P(DockWindowTest, WindowManagerPropertiesHoldTheirExactValues)
     EXPECT_EQ(normal->type, intern_atom(c, "WM_SIZE_HINTS"));
     EXPECT_EQ(normal->format, 32);
     const auto s = static_cast<std::uint32_t>(size);
-    EXPECT_EQ(normal->words(), (Words{0x30u, 0u, 0u, 0u, 0u, s, s, s, s, 0u, 0u, 0u, 0u, 0u, 0u, 0u, 0u, 0u}));
+    EXPECT_EQ(normal->words(),
+              (Words{0x30u, 0u, 0u, 0u, 0u, s, s, s, s, 0u, 0u, 0u, 0u, 0u, 0u, 0u, 0u, 0u}));
 
     const auto protocols = get_property(c, window.face_window, intern_atom(c, "WM_PROTOCOLS"));
     ASSERT_TRUE(protocols);
@@ -105,7 +108,8 @@ struct SlitCase {
 
 void PrintTo(const SlitCase& slit, std::ostream* out)
 {
-    for (const auto& arg : slit.args) *out << '"' << arg << "\" ";
+    for (const auto& arg : slit.args)
+        *out << '"' << arg << "\" ";
 }
 
 class SlitPropertyTest : public DockOnXvfb, public ::testing::WithParamInterface<SlitCase> {};
@@ -117,7 +121,8 @@ TEST_P(SlitPropertyTest, HalcyonSlitFollowsTheFirstDockOption)
 
     DockWindow window = open_or_fail(display(), 96, slit.args);
     XConnection observer(display());
-    const auto value = get_property(observer.get(), window.face_window, intern_atom(observer.get(), "_HALCYON_SLIT"));
+    const auto value = get_property(observer.get(), window.face_window,
+                                    intern_atom(observer.get(), "_HALCYON_SLIT"));
     if (!slit.expected) {
         EXPECT_FALSE(value);
         return;
@@ -130,7 +135,8 @@ TEST_P(SlitPropertyTest, HalcyonSlitFollowsTheFirstDockOption)
 
 INSTANTIATE_TEST_SUITE_P(
     DockValues, SlitPropertyTest,
-    ::testing::Values(SlitCase{{"kestrelDial", "--dock", "2"}, 2u}, SlitCase{{"kestrelDial", "--dock", "+3"}, 3u},
+    ::testing::Values(SlitCase{{"kestrelDial", "--dock", "2"}, 2u},
+                      SlitCase{{"kestrelDial", "--dock", "+3"}, 3u},
                       SlitCase{{"kestrelDial", "--dock", "0"}, 0u},
                       SlitCase{{"kestrelDial", "--dock", "4294967295"}, 4294967295u},
                       SlitCase{{"kestrelDial", "--dock", "4294967296"}, std::nullopt},
@@ -155,11 +161,13 @@ TEST(DockWindowOnFreshServer, ShallowScreensAreRefusedWithThePixelFormatMessage)
 {
     for (const int depth : {16, 8}) {
         XvfbServer shallow("640x480x" + std::to_string(depth));
-        const auto window = open_dock_window(settings_of_size(96), {"kestrelDial"}, shallow.display().c_str());
+        const auto window =
+            open_dock_window(settings_of_size(96), {"kestrelDial"}, shallow.display().c_str());
         ASSERT_FALSE(window);
         EXPECT_EQ(window.error().kind, Error::Kind::Message);
         const std::string bits = std::to_string(depth);
-        EXPECT_EQ(window.error().text, "Unsupported pixel format: " + bits + "bpp at depth " + bits + ". Expected 32bpp.");
+        EXPECT_EQ(window.error().text, "Unsupported pixel format: " + bits + "bpp at depth " +
+                                           bits + ". Expected 32bpp.");
         // Nothing was created: the server has no window by that name.
         XConnection observer(shallow.display());
         EXPECT_FALSE(find_window_by_name(observer.get(), observer.root(), "kestrelDial"));
@@ -200,20 +208,24 @@ TEST_F(DockOnXvfb, ConnectionDescriptorIsClosedOnExec)
 
 // Sets or removes DISPLAY for one test and puts the old value back.
 class DisplayVariable {
-public:
+  public:
     explicit DisplayVariable(const char* value)
     {
         if (const char* old = std::getenv("DISPLAY")) saved_ = old;
-        if (value) setenv("DISPLAY", value, 1);
-        else unsetenv("DISPLAY");
+        if (value)
+            setenv("DISPLAY", value, 1);
+        else
+            unsetenv("DISPLAY");
     }
     ~DisplayVariable()
     {
-        if (saved_) setenv("DISPLAY", saved_->c_str(), 1);
-        else unsetenv("DISPLAY");
+        if (saved_)
+            setenv("DISPLAY", saved_->c_str(), 1);
+        else
+            unsetenv("DISPLAY");
     }
 
-private:
+  private:
     std::optional<std::string> saved_;
 };
 
@@ -240,7 +252,8 @@ TEST(DockWindowConnectErrors, UnreadableDisplayNameIsNamed)
 {
     const auto window = open_dock_window(settings_of_size(96), {"kestrelDial"}, "no display here");
     ASSERT_FALSE(window);
-    EXPECT_EQ(window.error().text, "cannot open display 'no display here': not a valid display name");
+    EXPECT_EQ(window.error().text,
+              "cannot open display 'no display here': not a valid display name");
 }
 
 TEST_F(DockOnXvfb, ScreenBeyondTheServersScreensIsAnError)
@@ -251,7 +264,8 @@ TEST_F(DockOnXvfb, ScreenBeyondTheServersScreensIsAnError)
         const std::string name = display() + "." + screen;
         const auto window = open_dock_window(settings_of_size(96), {"kestrelDial"}, name.c_str());
         ASSERT_FALSE(window) << name;
-        EXPECT_EQ(window.error().text, "screen " + screen + " does not exist on display '" + name + "'");
+        EXPECT_EQ(window.error().text,
+                  "screen " + screen + " does not exist on display '" + name + "'");
     }
 }
 
@@ -262,13 +276,14 @@ TEST(DockConnectionErrorText, EveryCodeHasItsOwnWords)
         texts.push_back(connection_error_text(code, ConnectionStage::Open, ":1", 0));
     }
     EXPECT_EQ(texts[XCB_CONN_ERROR - 1], "connection to the X server was lost");
-    EXPECT_EQ(texts[XCB_CONN_CLOSED_REQ_LEN_EXCEED - 1].rfind("request too long for the server", 0), 0u);
+    EXPECT_EQ(texts[XCB_CONN_CLOSED_REQ_LEN_EXCEED - 1].rfind("request too long for the server", 0),
+              0u);
     std::sort(texts.begin(), texts.end());
     EXPECT_EQ(std::unique(texts.begin(), texts.end()), texts.end());
 
     // The server's reason reaches the terminal escaped: no control sequence gets through.
-    const std::string refused =
-        connection_error_text(XCB_CONN_ERROR, ConnectionStage::Opening, ":1", 0, "no \x1b[2Jway \"here\"");
+    const std::string refused = connection_error_text(XCB_CONN_ERROR, ConnectionStage::Opening,
+                                                      ":1", 0, "no \x1b[2Jway \"here\"");
     EXPECT_EQ(refused.find('\x1b'), std::string::npos) << refused;
     EXPECT_NE(refused.find("(\"no \\u{1b}[2Jway \\\"here\\\"\")"), std::string::npos) << refused;
 }

@@ -1,5 +1,5 @@
-#include "dock/present.hpp"
 #include "dock/dock_connection.hpp"
+#include "dock/present.hpp"
 #include "dock_fixture.hpp"
 #include "support/no_big_requests_proxy.hpp"
 
@@ -14,7 +14,8 @@ namespace {
 // server's byte order as the painter would.
 PixelBuffer patterned_frame(std::uint32_t size, bool lsb_first)
 {
-    PixelBuffer buffer{size, size, lsb_first, std::vector<std::uint8_t>(std::size_t{4} * size * size)};
+    PixelBuffer buffer{size, size, lsb_first,
+                       std::vector<std::uint8_t>(std::size_t{4} * size * size)};
     for (std::uint32_t y = 0; y < size; ++y) {
         for (std::uint32_t x = 0; x < size; ++x) {
             const auto red = static_cast<std::uint8_t>(x * 7 + y);
@@ -53,17 +54,20 @@ TEST_P(PresentTest, FrameReadsBackPixelForPixel)
     sync(dock_xcb_connection(window));
 
     XConnection observer(display());
-    const auto image = get_image(observer.get(), window.face_window, static_cast<std::uint16_t>(size),
-                                 static_cast<std::uint16_t>(size));
+    const auto image =
+        get_image(observer.get(), window.face_window, static_cast<std::uint16_t>(size),
+                  static_cast<std::uint16_t>(size));
     ASSERT_TRUE(image);
     ASSERT_EQ(image->size(), frame.bytes.size());
     EXPECT_EQ(first_difference(*image, frame.bytes), -1);
 
     // A second frame replaces the first entirely.
-    PixelBuffer black{size, size, window.lsb_first, std::vector<std::uint8_t>(frame.bytes.size(), 0)};
+    PixelBuffer black{size, size, window.lsb_first,
+                      std::vector<std::uint8_t>(frame.bytes.size(), 0)};
     ASSERT_TRUE(present_frame(window, black));
     sync(dock_xcb_connection(window));
-    EXPECT_EQ(first_difference(*get_image(observer.get(), window.face_window, static_cast<std::uint16_t>(size),
+    EXPECT_EQ(first_difference(*get_image(observer.get(), window.face_window,
+                                          static_cast<std::uint16_t>(size),
                                           static_cast<std::uint16_t>(size)),
                                black.bytes),
               -1);
@@ -92,10 +96,11 @@ TEST(PresentOnDeepScreen, ThirtyBitScreenShowsTheNearestColours)
             const Rgb painted = pixel_at(frame, x, y);
             const std::uint8_t* shown = &(*image)[(std::size_t{y} * 256 + x) * 4];
             const std::uint32_t value =
-                window.lsb_first ? std::uint32_t{shown[0]} | std::uint32_t{shown[1]} << 8 |
-                                       std::uint32_t{shown[2]} << 16 | std::uint32_t{shown[3]} << 24
-                                 : std::uint32_t{shown[3]} | std::uint32_t{shown[2]} << 8 |
-                                       std::uint32_t{shown[1]} << 16 | std::uint32_t{shown[0]} << 24;
+                window.lsb_first
+                    ? std::uint32_t{shown[0]} | std::uint32_t{shown[1]} << 8 |
+                          std::uint32_t{shown[2]} << 16 | std::uint32_t{shown[3]} << 24
+                    : std::uint32_t{shown[3]} | std::uint32_t{shown[2]} << 8 |
+                          std::uint32_t{shown[1]} << 16 | std::uint32_t{shown[0]} << 24;
             // The nearest of the 1024 steps: |c / 1023 - v / 255| at most half a step.
             const auto near = [](std::uint32_t ten_bits, std::uint8_t eight_bits) {
                 const long off = 255L * static_cast<long>(ten_bits) - 1023L * eight_bits;
@@ -103,7 +108,8 @@ TEST(PresentOnDeepScreen, ThirtyBitScreenShowsTheNearestColours)
             };
             if (value >> 30 != 0 || !near(value >> 20 & 0x3ff, painted.red) ||
                 !near(value >> 10 & 0x3ff, painted.green) || !near(value & 0x3ff, painted.blue)) {
-                if (++wrong <= 3) ADD_FAILURE() << "pixel " << x << "," << y << " shows " << std::hex << value;
+                if (++wrong <= 3)
+                    ADD_FAILURE() << "pixel " << x << "," << y << " shows " << std::hex << value;
             }
         }
     }
@@ -138,9 +144,13 @@ void expect_shown(DockWindow& window, const PixelBuffer& frame, const std::strin
 }
 
 class RequestLimitTest : public ::testing::TestWithParam<std::uint32_t> {
-protected:
+  protected:
     // A cap of 1 MiB units on BIG-REQUESTS, which cannot be switched off in Xvfb.
-    static void SetUpTestSuite() { server = std::make_unique<XvfbServer>("1280x1024x24", std::vector<std::string>{"-maxbigreqsize", "1"}); }
+    static void SetUpTestSuite()
+    {
+        server = std::make_unique<XvfbServer>("1280x1024x24",
+                                              std::vector<std::string>{"-maxbigreqsize", "1"});
+    }
     static void TearDownTestSuite() { server.reset(); }
     static inline std::unique_ptr<XvfbServer> server;
 };
@@ -153,14 +163,15 @@ TEST_P(RequestLimitTest, FrameAboveTheServersLimitIsShownWhole)
     expect_shown(window, patterned_frame(size, window.lsb_first), server->display());
     // The next frame is cut the same way, on a connection that stayed good.
     PixelBuffer turned = patterned_frame(size, window.lsb_first);
-    std::rotate(turned.bytes.begin(), turned.bytes.begin() + std::ptrdiff_t{4} * size * 7, turned.bytes.end());
+    std::rotate(turned.bytes.begin(), turned.bytes.begin() + std::ptrdiff_t{4} * size * 7,
+                turned.bytes.end());
     expect_shown(window, turned, server->display());
 }
 
 INSTANTIATE_TEST_SUITE_P(BigRequestCap, RequestLimitTest, ::testing::Values(1023u, 1024u));
 
 class CoreLimitTest : public ::testing::TestWithParam<std::uint32_t> {
-protected:
+  protected:
     static void SetUpTestSuite()
     {
         server = std::make_unique<XvfbServer>();

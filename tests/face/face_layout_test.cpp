@@ -48,7 +48,8 @@ TEST_P(Separators, RunInTheDimColourBetweenTheInsets)
     const PixelBuffer buffer = painted(c.size, Settings{});
     for (const std::uint32_t row : {c.first_row, c.second_row}) {
         for (std::uint32_t x = c.first_column; x <= c.last_column; ++x)
-            ASSERT_EQ(pixel_at(buffer, x, row), DEFAULT_DIM_COLOR) << "row " << row << " column " << x;
+            ASSERT_EQ(pixel_at(buffer, x, row), DEFAULT_DIM_COLOR)
+                << "row " << row << " column " << x;
         EXPECT_EQ(pixel_at(buffer, c.first_column - 1, row), Rgb{}) << row;
         EXPECT_EQ(pixel_at(buffer, c.last_column + 1, row), Rgb{}) << row;
     }
@@ -70,9 +71,11 @@ struct BevelCase {
 class Bevel : public ::testing::TestWithParam<BevelCase> {};
 
 const std::vector<Rgb> DEFAULT_DARK{{30, 30, 30}, {38, 38, 38}, {46, 46, 46}, {55, 55, 55}};
-const std::vector<Rgb> DEFAULT_LIGHT{{160, 160, 160}, {146, 146, 146}, {133, 133, 133}, {120, 120, 120}};
+const std::vector<Rgb> DEFAULT_LIGHT{
+    {160, 160, 160}, {146, 146, 146}, {133, 133, 133}, {120, 120, 120}};
 const std::vector<Rgb> ZENBURN_DARK{{35, 32, 28}, {43, 39, 34}, {51, 47, 41}, {60, 55, 48}};
-const std::vector<Rgb> ZENBURN_LIGHT{{160, 145, 125}, {150, 136, 116}, {140, 127, 108}, {130, 118, 100}};
+const std::vector<Rgb> ZENBURN_LIGHT{
+    {160, 145, 125}, {150, 136, 116}, {140, 127, 108}, {130, 118, 100}};
 
 TEST_P(Bevel, RingsFadeInwardsAndCornersTakeTheLightColour)
 {
@@ -91,7 +94,8 @@ TEST_P(Bevel, RingsFadeInwardsAndCornersTakeTheLightColour)
             EXPECT_EQ(pixel_at(buffer, last - j, middle), c.light[j]) << "right ring " << j;
             EXPECT_EQ(pixel_at(buffer, last - j, j), c.light[j]) << "top-right corner " << j;
             EXPECT_EQ(pixel_at(buffer, j, last - j), c.light[j]) << "bottom-left corner " << j;
-            EXPECT_EQ(pixel_at(buffer, last - j, last - j), c.light[j]) << "bottom-right corner " << j;
+            EXPECT_EQ(pixel_at(buffer, last - j, last - j), c.light[j])
+                << "bottom-right corner " << j;
         }
         // Inside the bevel the face is black away from texts and separators.
         EXPECT_EQ(pixel_at(buffer, 4, size / 2), Rgb{});
@@ -106,7 +110,9 @@ INSTANTIATE_TEST_SUITE_P(
                       BevelCase{"zenburn_capitals", "ZENBURN", ZENBURN_DARK, ZENBURN_LIGHT},
                       BevelCase{"zenburn2", "zenburn2", DEFAULT_DARK, DEFAULT_LIGHT},
                       BevelCase{"zen", "zen", DEFAULT_DARK, DEFAULT_LIGHT}),
-    [](const ::testing::TestParamInfo<BevelCase>& test_case) { return std::string(test_case.param.name); });
+    [](const ::testing::TestParamInfo<BevelCase>& test_case) {
+        return std::string(test_case.param.name);
+    });
 
 TEST(PaintFace, BothByteOrdersShowTheSameFace)
 {
@@ -122,8 +128,10 @@ TEST(PaintFace, BothByteOrdersShowTheSameFace)
             inked += pixel_at(lsb, x, y) != Rgb{};
         }
     EXPECT_GT(inked, 1000u);
-    for (std::size_t i = 3; i < lsb.bytes.size(); i += 4) ASSERT_EQ(lsb.bytes[i], 0) << i;
-    for (std::size_t i = 0; i < msb.bytes.size(); i += 4) ASSERT_EQ(msb.bytes[i], 0) << i;
+    for (std::size_t i = 3; i < lsb.bytes.size(); i += 4)
+        ASSERT_EQ(lsb.bytes[i], 0) << i;
+    for (std::size_t i = 0; i < msb.bytes.size(); i += 4)
+        ASSERT_EQ(msb.bytes[i], 0) << i;
 }
 
 // Rows [top, bottom) of the texts' ink within a band of rows, ignoring the bevel columns.
@@ -138,8 +146,10 @@ RowSpan ink_rows(const PixelBuffer& buffer, Rgb color, int from, int to)
         for (std::uint32_t x = 4; x + 4 < buffer.width; ++x) {
             const Rgb p = pixel_at(buffer, x, static_cast<std::uint32_t>(y));
             // Glyph pixels are colour x coverage: same hue, never the pure separator colour row.
-            const bool ours = p != Rgb{} && p.green == 0 && p.blue == 0 && p.red > 0 && color.red > 0;
-            const bool theirs = p != Rgb{} && p.red == 0 && p.green == 0 && p.blue > 0 && color.blue > 0;
+            const bool ours =
+                p != Rgb{} && p.green == 0 && p.blue == 0 && p.red > 0 && color.red > 0;
+            const bool theirs =
+                p != Rgb{} && p.red == 0 && p.green == 0 && p.blue > 0 && color.blue > 0;
             if (ours || theirs) {
                 if (span.top < 0) span.top = y;
                 span.bottom = y + 1;
@@ -194,13 +204,14 @@ TEST_P(Bands, InkStaysInsideEachBand)
     EXPECT_EQ(suffix.top >= 0, c.label.has_value());
 }
 
-INSTANTIATE_TEST_SUITE_P(Faces, Bands,
-                         ::testing::Values(BandCase{96, false, false, false, std::nullopt},
-                                           BandCase{96, true, true, true, std::string("Tokyo")},
-                                           BandCase{128, true, false, false, std::nullopt},
-                                           BandCase{128, false, true, false, std::string("Far far away")},
-                                           BandCase{512, true, true, true, std::string("(+5:30)")},
-                                           BandCase{1024, false, false, false, std::string("UTC")}));
+INSTANTIATE_TEST_SUITE_P(
+    Faces, Bands,
+    ::testing::Values(BandCase{96, false, false, false, std::nullopt},
+                      BandCase{96, true, true, true, std::string("Tokyo")},
+                      BandCase{128, true, false, false, std::nullopt},
+                      BandCase{128, false, true, false, std::string("Far far away")},
+                      BandCase{512, true, true, true, std::string("(+5:30)")},
+                      BandCase{1024, false, false, false, std::string("UTC")}));
 
 // Columns [left, right) holding pixels of exactly one hue in the time band.
 struct ColumnSpan {
@@ -258,7 +269,8 @@ TEST(PaintFace, ShortSuffixKeepsTheTimeAtItsTableSize)
 }
 
 // Only the start of a label that could be read is laid out, so a huge label costs what that
-// start costs. At 96 px the mono font keeps 193 characters of the suffix: " (" and 191 of the label.
+// start costs. At 96 px the mono font keeps 193 characters of the suffix: " (" and 191 of the
+// label.
 TEST(PaintFace, HugeLabelPaintsWhatItsLegibleStartPaints)
 {
     Settings huge;
@@ -302,14 +314,29 @@ INSTANTIATE_TEST_SUITE_P(
         // Time stops at 13 (39), then 39 + 4s <= 80 at s = 10.
         FitCase{"then_the_suffix", 1.0f, 28.0f, 80.0f, 3.0f, 4.0f, {13.0f, 10.0f}},
         // Floors reached (13*3 + 10*4 = 79 > 70): both scale by 70/79.
-        FitCase{"then_both_together", 1.0f, 28.0f, 70.0f, 3.0f, 4.0f, {13.0f * 70.0f / 79.0f, 10.0f * 70.0f / 79.0f}},
-        // The suffix alone (90 at 15) overflows: both reach their floors, then 39 + 60 scale by 50/99.
-        FitCase{"suffix_alone_too_wide", 1.0f, 28.0f, 50.0f, 3.0f, 6.0f, {13.0f * 50.0f / 99.0f, 10.0f * 50.0f / 99.0f}},
+        FitCase{"then_both_together",
+                1.0f,
+                28.0f,
+                70.0f,
+                3.0f,
+                4.0f,
+                {13.0f * 70.0f / 79.0f, 10.0f * 70.0f / 79.0f}},
+        // The suffix alone (90 at 15) overflows: both reach their floors, then 39 + 60 scale by
+        // 50/99.
+        FitCase{"suffix_alone_too_wide",
+                1.0f,
+                28.0f,
+                50.0f,
+                3.0f,
+                6.0f,
+                {13.0f * 50.0f / 99.0f, 10.0f * 50.0f / 99.0f}},
         // A table size already at the floor is left alone before the suffix shrinks.
         FitCase{"time_at_floor", 1.0f, 13.0f, 60.0f, 2.0f, 3.0f, {13.0f, 11.0f}},
         // Unit 0.75 (size 96): 21 -> 20.25 -> 19.5; 2t + 11.25 <= 50.25 first at t = 19.5.
         FitCase{"small_unit", 0.75f, 21.0f, 50.25f, 2.0f, 1.0f, {19.5f, 11.25f}}),
-    [](const ::testing::TestParamInfo<FitCase>& test_case) { return std::string(test_case.param.name); });
+    [](const ::testing::TestParamInfo<FitCase>& test_case) {
+        return std::string(test_case.param.name);
+    });
 
 } // namespace
 } // namespace kd

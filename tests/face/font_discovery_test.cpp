@@ -9,8 +9,8 @@
 namespace kd {
 namespace {
 
-using test::TempDir;
 using test::read_file;
+using test::TempDir;
 using test::write_file;
 
 // A fake fc-match on a private PATH; it records its arguments and standard input.
@@ -68,7 +68,9 @@ INSTANTIATE_TEST_SUITE_P(
         MatcherCase{"noisy_stderr", "head -c 300000 /dev/zero >&2; echo /x.ttf", "/x.ttf"},
         // More output than any path is refused rather than collected without bound.
         MatcherCase{"endless_output", "exec cat /dev/zero", std::nullopt}),
-    [](const ::testing::TestParamInfo<MatcherCase>& test_case) { return std::string(test_case.param.name); });
+    [](const ::testing::TestParamInfo<MatcherCase>& test_case) {
+        return std::string(test_case.param.name);
+    });
 
 TEST(FcMatch, OnlyAnExecutableAlongThePathCounts)
 {
@@ -78,7 +80,9 @@ TEST(FcMatch, OnlyAnExecutableAlongThePathCounts)
     write_file(first.file("fc-match"), "#!/bin/sh\necho /first.ttf\n"); // not executable
     EXPECT_EQ(fc_match_monospace(fixed_environment({{"PATH", empty.path}})), std::nullopt);
     EXPECT_EQ(fc_match_monospace(fixed_environment({{"PATH", first.path}})), std::nullopt);
-    EXPECT_EQ(fc_match_monospace(fixed_environment({{"PATH", first.path + ":" + matcher.dir.path}})), "/second.ttf");
+    EXPECT_EQ(
+        fc_match_monospace(fixed_environment({{"PATH", first.path + ":" + matcher.dir.path}})),
+        "/second.ttf");
 }
 
 // Discovery with the sources replaced: which path wins and what is reported.
@@ -101,9 +105,11 @@ struct Discovery {
         return dir.file(name);
     }
 
-    std::expected<FoundFont, Error> find(const std::optional<std::string>& configured, const FontSources& sources)
+    std::expected<FoundFont, Error> find(const std::optional<std::string>& configured,
+                                         const FontSources& sources)
     {
-        return find_font(configured, sources, [this](const std::string& path) { announced.push_back(path); });
+        return find_font(configured, sources,
+                         [this](const std::string& path) { announced.push_back(path); });
     }
 
     FontSources sources(std::optional<std::string> matched, std::vector<std::string> candidates)
@@ -125,7 +131,8 @@ TEST(FindFont, ConfiguredPathNeverFallsBack)
         const auto found = d.find(configured, d.sources(good, {good}));
         ASSERT_FALSE(found.has_value());
         EXPECT_EQ(found.error().kind, Error::Kind::Message);
-        EXPECT_EQ(found.error().text, "Cannot read font '" + configured + "': No such file or directory (os error 2)");
+        EXPECT_EQ(found.error().text,
+                  "Cannot read font '" + configured + "': No such file or directory (os error 2)");
     }
     EXPECT_TRUE(d.announced.empty());
     EXPECT_EQ(d.matcher_calls, 0);
@@ -169,9 +176,10 @@ TEST(FindFont, UnreadableMatchFallsToTheFirstReadableCandidate)
 {
     Discovery d;
     const std::string second = d.font("second.ttf");
-    const auto found = d.find(
-        std::nullopt, d.sources(d.dir.file("gone.ttf"),
-                                {d.dir.file("absent.ttf"), d.dir.path, second, d.font("third.ttf")}));
+    const auto found =
+        d.find(std::nullopt,
+               d.sources(d.dir.file("gone.ttf"),
+                         {d.dir.file("absent.ttf"), d.dir.path, second, d.font("third.ttf")}));
     ASSERT_TRUE(found.has_value());
     EXPECT_EQ(found->path, second);
     EXPECT_EQ(d.matcher_calls, 1);
@@ -201,9 +209,11 @@ TEST_P(FindFontPassesOver, FilesThatDoNotParse)
         return d.dir.file(name);
     };
     std::vector<std::string> candidates;
-    for (const std::string& name : c.candidates) candidates.push_back(prepare(name));
-    const auto found =
-        d.find(std::nullopt, d.sources(c.matched ? std::optional(prepare(*c.matched)) : std::nullopt, candidates));
+    for (const std::string& name : c.candidates)
+        candidates.push_back(prepare(name));
+    const auto found = d.find(
+        std::nullopt,
+        d.sources(c.matched ? std::optional(prepare(*c.matched)) : std::nullopt, candidates));
     if (c.chosen) {
         ASSERT_TRUE(found.has_value()) << found.error().text;
         EXPECT_EQ(found->path, d.dir.file(*c.chosen));
@@ -219,15 +229,31 @@ TEST_P(FindFontPassesOver, FilesThatDoNotParse)
 
 INSTANTIATE_TEST_SUITE_P(
     Sources, FindFontPassesOver,
-    ::testing::Values(
-        PassOverCase{"bitmap_match_then_candidate", "terminus.otb", {"gone", "DejaVu.ttf"}, "DejaVu.ttf", ""},
-        PassOverCase{"candidates_in_turn", std::nullopt, {"broken.otb", "gone", "other.otb", "good.ttf", "later.ttf"},
-                     "good.ttf", ""},
-        PassOverCase{"none_parses", "terminus.otb", {"gone", "broken.otb"}, std::nullopt,
-                     "Failed to parse font: unknown file format in '{dir}/terminus.otb'. Use --font <path> to choose a font"},
-        PassOverCase{"only_a_candidate_reads", std::nullopt, {"gone", "broken.otb"}, std::nullopt,
-                     "Failed to parse font: unknown file format in '{dir}/broken.otb'. Use --font <path> to choose a font"}),
-    [](const ::testing::TestParamInfo<PassOverCase>& test_case) { return std::string(test_case.param.name); });
+    ::testing::Values(PassOverCase{"bitmap_match_then_candidate",
+                                   "terminus.otb",
+                                   {"gone", "DejaVu.ttf"},
+                                   "DejaVu.ttf",
+                                   ""},
+                      PassOverCase{"candidates_in_turn",
+                                   std::nullopt,
+                                   {"broken.otb", "gone", "other.otb", "good.ttf", "later.ttf"},
+                                   "good.ttf",
+                                   ""},
+                      PassOverCase{"none_parses",
+                                   "terminus.otb",
+                                   {"gone", "broken.otb"},
+                                   std::nullopt,
+                                   "Failed to parse font: unknown file format in "
+                                   "'{dir}/terminus.otb'. Use --font <path> to choose a font"},
+                      PassOverCase{"only_a_candidate_reads",
+                                   std::nullopt,
+                                   {"gone", "broken.otb"},
+                                   std::nullopt,
+                                   "Failed to parse font: unknown file format in "
+                                   "'{dir}/broken.otb'. Use --font <path> to choose a font"}),
+    [](const ::testing::TestParamInfo<PassOverCase>& test_case) {
+        return std::string(test_case.param.name);
+    });
 
 TEST(FindFont, NothingReadableIsTheNoFontMessage)
 {

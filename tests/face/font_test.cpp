@@ -45,7 +45,7 @@ struct RefusalCase {
 
 // Each case names a path that read_font_file must refuse, promptly and with the given text.
 class ReadFontFileRefuses : public ::testing::TestWithParam<RefusalCase> {
-protected:
+  protected:
     TempDir dir;
 
     std::string prepare(const std::string& name)
@@ -84,7 +84,9 @@ INSTANTIATE_TEST_SUITE_P(
         RefusalCase{"directory", "Is a directory (os error 21)"},
         RefusalCase{"endless_device", "Not a regular file"},
         RefusalCase{"fifo", "Not a regular file"}),
-    [](const ::testing::TestParamInfo<RefusalCase>& test_case) { return std::string(test_case.param.name); });
+    [](const ::testing::TestParamInfo<RefusalCase>& test_case) {
+        return std::string(test_case.param.name);
+    });
 
 TEST(LoadFont, ReadsTheMetricsOfATrueTypeFont)
 {
@@ -115,11 +117,14 @@ TEST_P(LoadFontRefuses, WithTheParsersReason)
 
 INSTANTIATE_TEST_SUITE_P(
     Inputs, LoadFontRefuses,
-    ::testing::Values(
-        BadFontCase{"text", std::string(4096, 'x'), "Failed to parse font: unknown file format"},
-        BadFontCase{"empty", "", "Failed to parse font: unknown file format"},
-        BadFontCase{"truncated_sfnt", std::string("\0\1\0\0\0\x10", 6), "Failed to parse font: invalid stream operation"}),
-    [](const ::testing::TestParamInfo<BadFontCase>& test_case) { return std::string(test_case.param.name); });
+    ::testing::Values(BadFontCase{"text", std::string(4096, 'x'),
+                                  "Failed to parse font: unknown file format"},
+                      BadFontCase{"empty", "", "Failed to parse font: unknown file format"},
+                      BadFontCase{"truncated_sfnt", std::string("\0\1\0\0\0\x10", 6),
+                                  "Failed to parse font: invalid stream operation"}),
+    [](const ::testing::TestParamInfo<BadFontCase>& test_case) {
+        return std::string(test_case.param.name);
+    });
 
 } // namespace
 } // namespace kd

@@ -9,7 +9,7 @@
 namespace kd::test {
 
 class ScopedZone {
-public:
+  public:
     explicit ScopedZone(const char* zone)
     {
         if (const char* old = std::getenv("TZ")) previous_ = old;
@@ -18,14 +18,16 @@ public:
     }
     ~ScopedZone()
     {
-        if (previous_) setenv("TZ", previous_->c_str(), 1);
-        else unsetenv("TZ");
+        if (previous_)
+            setenv("TZ", previous_->c_str(), 1);
+        else
+            unsetenv("TZ");
         tzset();
     }
     ScopedZone(const ScopedZone&) = delete;
     ScopedZone& operator=(const ScopedZone&) = delete;
 
-private:
+  private:
     std::optional<std::string> previous_;
 };
 

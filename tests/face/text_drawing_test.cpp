@@ -43,7 +43,8 @@ int inked_row_runs(const PixelBuffer& buffer)
     bool previous = false;
     for (std::uint32_t y = 0; y < buffer.height; ++y) {
         bool any = false;
-        for (std::uint32_t x = 0; x < buffer.width && !any; ++x) any = pixel_at(buffer, x, y) != Rgb{};
+        for (std::uint32_t x = 0; x < buffer.width && !any; ++x)
+            any = pixel_at(buffer, x, y) != Rgb{};
         if (any && !previous) ++runs;
         previous = any;
     }
@@ -63,7 +64,8 @@ TEST(TextMeasure, LeadingBlankAddsItsAdvance)
     const float size = 40.0f;
     // DejaVu Sans Mono: every advance is 1233 of 2048 units.
     const float blank_advance = 1233.0f * size / 2048.0f;
-    const float difference = text_width(test_font(), " A", size) - text_width(test_font(), "A", size);
+    const float difference =
+        text_width(test_font(), " A", size) - text_width(test_font(), "A", size);
     EXPECT_NEAR(difference, blank_advance, 0.5f);
     // A trailing blank counts by its position only, which is where the letter's box ends.
     EXPECT_NEAR(text_width(test_font(), "A ", size), text_width(test_font(), "A", size), 1.0f);
@@ -96,8 +98,9 @@ TEST_P(DrawnInk, AgreesWithTheMeasurements)
     const auto extent = ink_extent(test_font(), text, size);
     ASSERT_TRUE(extent.has_value());
     const float width = text_width(test_font(), text, size);
-    PixelBuffer buffer = make_pixel_buffer(static_cast<std::uint32_t>(width) + 20,
-                                           static_cast<std::uint32_t>(y + extent->bottom) + 20, true);
+    PixelBuffer buffer =
+        make_pixel_buffer(static_cast<std::uint32_t>(width) + 20,
+                          static_cast<std::uint32_t>(y + extent->bottom) + 20, true);
     draw_text(buffer, test_font(), text, size, 0, y, 10000.0f, TextAlign::Left, WHITE);
     const InkBox box = inked(buffer);
     ASSERT_FALSE(box.empty());
@@ -112,8 +115,9 @@ TEST_P(DrawnInk, AgreesWithTheMeasurements)
 INSTANTIATE_TEST_SUITE_P(Texts, DrawnInk,
                          ::testing::Values(DrawCase{"TUESDAY", 13.5f}, DrawCase{"DECEMBER", 11.25f},
                                            DrawCase{"8", 24.75f}, DrawCase{"21:05", 21.0f},
-                                           DrawCase{"09:05:07 PM", 18.0f}, DrawCase{"(+5:30)", 15.0f},
-                                           DrawCase{"Wgjy", 33.0f}, DrawCase{"31", 264.0f}));
+                                           DrawCase{"09:05:07 PM", 18.0f},
+                                           DrawCase{"(+5:30)", 15.0f}, DrawCase{"Wgjy", 33.0f},
+                                           DrawCase{"31", 264.0f}));
 
 TEST(DrawText, BaselineSitsAtTheAscent)
 {
@@ -174,7 +178,8 @@ TEST(DrawText, LeftToRightTextIsItsCharactersOneAdvanceApart)
     draw_text(whole, test_font(), text, size, 3.0f, 5.0f, 1000.0f, TextAlign::Left, WHITE);
     float pen = 0;
     for (const char c : text) {
-        draw_text(pieces, test_font(), std::string(1, c), size, 3.0f + pen, 5.0f, 1000.0f, TextAlign::Left, WHITE);
+        draw_text(pieces, test_font(), std::string(1, c), size, 3.0f + pen, 5.0f, 1000.0f,
+                  TextAlign::Left, WHITE);
         pen += advance;
     }
     ASSERT_GT(inked(whole).right, 400);
@@ -212,11 +217,14 @@ INSTANTIATE_TEST_SUITE_P(
         DisplayOrderCase{"hebrew_label", true, " (\u05E9\u05DC\u05D5\u05DD 123)",
                          "\u202D (123 \u05DD\u05D5\u05DC\u05E9)\u202C", 290.0f},
         // Lines are broken in reading order: the first word read is on the first line.
-        DisplayOrderCase{"hebrew_wrapped", true, "\u05E9\u05DC\u05D5\u05DD \u05E2\u05D5\u05DC\u05DD",
-                         "\u202D\u05DD\u05D5\u05DC\u05E9\u202C\n\u202D\u05DD\u05DC\u05D5\u05E2\u202C", 80.0f},
+        DisplayOrderCase{
+            "hebrew_wrapped", true, "\u05E9\u05DC\u05D5\u05DD \u05E2\u05D5\u05DC\u05DD",
+            "\u202D\u05DD\u05D5\u05DC\u05E9\u202C\n\u202D\u05DD\u05DC\u05D5\u05E2\u202C", 80.0f},
         DisplayOrderCase{"right_to_left_override", false, "\u202Eabc 12\u202C", "21 cba", 290.0f},
         DisplayOrderCase{"embedding_keeps_the_order", false, "x\u202Aabc\u202Cy", "xabcy", 290.0f}),
-    [](const ::testing::TestParamInfo<DisplayOrderCase>& test_case) { return std::string(test_case.param.name); });
+    [](const ::testing::TestParamInfo<DisplayOrderCase>& test_case) {
+        return std::string(test_case.param.name);
+    });
 
 struct PrefixCase {
     const char* name;
@@ -228,7 +236,8 @@ struct PrefixCase {
 std::string repeated(std::string_view piece, std::size_t times)
 {
     std::string text;
-    for (std::size_t i = 0; i < times; ++i) text += piece;
+    for (std::size_t i = 0; i < times; ++i)
+        text += piece;
     return text;
 }
 
@@ -254,8 +263,11 @@ INSTANTIATE_TEST_SUITE_P(
                       PrefixCase{"two_byte_characters", repeated("\u00E9", 300), 96.0f, 386},
                       PrefixCase{"three_byte_characters", repeated("\u20AC", 300), 96.0f, 579},
                       PrefixCase{"combining_marks_are_free", repeated("e\u0301", 190), 96.0f, 570},
-                      PrefixCase{"a_pile_of_marks", "e" + repeated("\u0301", 3000), 96.0f, 1 + 1535 * 2}),
-    [](const ::testing::TestParamInfo<PrefixCase>& test_case) { return std::string(test_case.param.name); });
+                      PrefixCase{"a_pile_of_marks", "e" + repeated("\u0301", 3000), 96.0f,
+                                 1 + 1535 * 2}),
+    [](const ::testing::TestParamInfo<PrefixCase>& test_case) {
+        return std::string(test_case.param.name);
+    });
 
 TEST(DrawText, MissingCharactersShowTheFontsOwnGlyph)
 {

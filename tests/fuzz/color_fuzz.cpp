@@ -29,7 +29,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 {
     const std::string_view text = kd::fuzz::as_text(data, size);
     if (const auto color = kd::parse_color(text)) {
-        require(std::count(text.begin(), text.end(), ',') == 2, "accepted colour has two commas", text);
+        require(std::count(text.begin(), text.end(), ',') == 2, "accepted colour has two commas",
+                text);
         check_round_trip(*color);
     }
     if (size >= 3) check_round_trip(kd::Rgb{data[0], data[1], data[2]});

@@ -17,7 +17,10 @@ namespace {
 
 using kd::fuzz::require;
 
-bool present_and_empty(const std::optional<std::string>& text) { return text && text->empty(); }
+bool present_and_empty(const std::optional<std::string>& text)
+{
+    return text && text->empty();
+}
 
 } // namespace
 
@@ -28,17 +31,19 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
     require(settings.size >= kd::MIN_SIZE && settings.size <= kd::MAX_SIZE, "size within 96..1024");
     if (settings.timezone) {
-        require(*settings.timezone >= -kd::MAX_UTC_OFFSET && *settings.timezone <= kd::MAX_UTC_OFFSET,
+        require(*settings.timezone >= -kd::MAX_UTC_OFFSET &&
+                    *settings.timezone <= kd::MAX_UTC_OFFSET,
                 "timezone within +-18 hours");
         require(*settings.timezone % 60 == 0, "timezone in whole minutes");
     }
-    for (const auto* optional_text : {&settings.label, &settings.font, &settings.theme,
-                                      &settings.left_click, &settings.middle_click,
-                                      &settings.right_click})
+    for (const auto* optional_text :
+         {&settings.label, &settings.font, &settings.theme, &settings.left_click,
+          &settings.middle_click, &settings.right_click})
         require(!present_and_empty(*optional_text), "texts read from a file are never empty");
 
     const std::string written = kd::render_config(settings);
-    require(std::count(written.begin(), written.end(), '\n') == 54, "the written file has 54 lines");
+    require(std::count(written.begin(), written.end(), '\n') == 54,
+            "the written file has 54 lines");
     require(written.ends_with('\n'), "the written file ends with a line feed");
 
     kd::Settings expected = settings;

@@ -33,7 +33,8 @@ kd::Font& dejavu_sans_mono()
         }
         auto parsed = kd::load_font(std::move(*bytes));
         if (!parsed) {
-            std::fprintf(stderr, "cannot parse %s: %s\n", KD_FUZZ_FONT, parsed.error().text.c_str());
+            std::fprintf(stderr, "cannot parse %s: %s\n", KD_FUZZ_FONT,
+                         parsed.error().text.c_str());
             std::exit(1);
         }
         return std::move(*parsed);
@@ -63,7 +64,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (text.empty()) require(width == 0.0f, "an empty text has no width");
 
     if (const auto ink = kd::ink_extent(font, text, text_size)) {
-        require(std::isfinite(ink->top) && std::isfinite(ink->bottom), "ink extent is finite", text);
+        require(std::isfinite(ink->top) && std::isfinite(ink->bottom), "ink extent is finite",
+                text);
         require(ink->top < ink->bottom, "ink has a height", text);
     }
 
@@ -72,7 +74,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const std::string right_to_left = "\xD7\x90" + std::string(text);
     for (const std::string_view drawn : {text, std::string_view(right_to_left)}) {
         kd::PixelBuffer buffer = kd::make_pixel_buffer(BUFFER_SIZE, BUFFER_SIZE, lsb_first);
-        kd::draw_text(buffer, font, drawn, text_size, x, y, max_width, align, kd::Rgb{255, 255, 255});
+        kd::draw_text(buffer, font, drawn, text_size, x, y, max_width, align,
+                      kd::Rgb{255, 255, 255});
         require(buffer.width == BUFFER_SIZE && buffer.height == BUFFER_SIZE &&
                     buffer.bytes.size() == 4u * BUFFER_SIZE * BUFFER_SIZE,
                 "drawing leaves the buffer's size alone");
@@ -86,9 +89,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
     // The cut keeps a start of the text that ends where a character ends.
     const std::string_view kept = kd::legible_prefix(font, text, max_width);
-    require(kept.data() == text.data() && kept.size() <= text.size(), "the cut keeps a start", text);
+    require(kept.data() == text.data() && kept.size() <= text.size(), "the cut keeps a start",
+            text);
     std::size_t boundary = 0;
-    while (boundary < kept.size()) boundary += kd::decode_utf8_at(text, boundary).length;
+    while (boundary < kept.size())
+        boundary += kd::decode_utf8_at(text, boundary).length;
     require(boundary == kept.size(), "the cut falls between characters", text);
     return 0;
 }

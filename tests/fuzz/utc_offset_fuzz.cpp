@@ -19,9 +19,11 @@ void check_valid_offset(std::int32_t offset)
 {
     const std::string shown = kd::offset_text(offset);
     require(!shown.empty() && (shown[0] == '+' || shown[0] == '-'), "shown offset has a sign");
-    require(kd::offset_indicator(offset) == "(" + shown + ")", "indicator is the shown offset in parentheses");
+    require(kd::offset_indicator(offset) == "(" + shown + ")",
+            "indicator is the shown offset in parentheses");
     require(kd::parse_utc_offset(shown) == offset, "shown offset reads back", shown);
-    require(kd::parse_utc_offset(" UTC" + shown + " ") == offset, "UTC prefix and blanks read back", shown);
+    require(kd::parse_utc_offset(" UTC" + shown + " ") == offset, "UTC prefix and blanks read back",
+            shown);
 }
 
 } // namespace

@@ -65,7 +65,7 @@ std::set<std::string> open_descriptors(pid_t pid)
 }
 
 class ClockMode : public ::testing::Test {
-protected:
+  protected:
     static void SetUpTestSuite() { server = std::make_unique<XvfbServer>(); }
     static void TearDownTestSuite() { server.reset(); }
 
@@ -151,7 +151,8 @@ TEST_F(ClockMode, ClickCommandsRunThroughTheShellWithoutFreezingTheClock)
 {
     const std::string log = home.file("clicks");
     write_config("left_click = exec sleep 30\n"
-                 "right_click = n=2; echo \"right $((n * 21))\" >> '" + log + "' && echo done >> '" + log + "'\n");
+                 "right_click = n=2; echo \"right $((n * 21))\" >> '" +
+                 log + "' && echo done >> '" + log + "'\n");
     auto clock = start({"--seconds"});
 
     ASSERT_TRUE(click_on(x->get(), windows.input, 44, 44, 1)); // a command that keeps running
@@ -185,7 +186,8 @@ TEST_F(ClockMode, FinishedCommandsDoNotPileUpAsDefunctProcesses)
     const std::string log = home.file("count");
     write_config("left_click = echo x >> '" + log + "'\n");
     auto clock = start({});
-    for (int i = 0; i < 15; ++i) ASSERT_TRUE(click_on(x->get(), windows.input, 36, 36, 1));
+    for (int i = 0; i < 15; ++i)
+        ASSERT_TRUE(click_on(x->get(), windows.input, 36, 36, 1));
     ASSERT_TRUE(wait_until([&] { return read_file(log).size() == 30; }));
     EXPECT_TRUE(wait_until([&] { return children_of(clock->pid()).empty(); }))
         << children_of(clock->pid()).size() << " children left";
@@ -196,12 +198,14 @@ TEST_F(ClockMode, FinishedCommandsDoNotPileUpAsDefunctProcesses)
 TEST_F(ClockMode, WheelAndRingClicksRunNothing)
 {
     const std::string log = home.file("clicks");
-    write_config("left_click = echo left >> '" + log + "'\n"
-                 "right_click = echo right >> '" + log + "'\n");
+    write_config("left_click = echo left >> '" + log +
+                 "'\n"
+                 "right_click = echo right >> '" +
+                 log + "'\n");
     auto clock = start({});
     ASSERT_TRUE(click_on(x->get(), windows.input, 44, 44, 4));
     ASSERT_TRUE(click_on(x->get(), windows.input, 44, 44, 5));
-    ASSERT_TRUE(click_on(x->get(), windows.face, 2, 2, 1));  // on the 4-pixel ring
+    ASSERT_TRUE(click_on(x->get(), windows.face, 2, 2, 1));   // on the 4-pixel ring
     ASSERT_TRUE(click_on(x->get(), windows.face, 93, 50, 3)); // likewise
     // One that counts: the clock started whatever the others ran before it, so once none of
     // its children is still running, the log is complete.
@@ -221,9 +225,11 @@ TEST_F(ClockMode, WheelAndRingClicksRunNothing)
 pid_t detached_pid(const std::string& stderr_text)
 {
     constexpr std::string_view head = "kestrelDial: backgrounded (pid ";
-    for (std::size_t at = 0, end; (end = stderr_text.find('\n', at)) != std::string::npos; at = end + 1) {
+    for (std::size_t at = 0, end; (end = stderr_text.find('\n', at)) != std::string::npos;
+         at = end + 1) {
         const std::string_view line(stderr_text.data() + at, end - at);
-        if (line.starts_with(head) && line.ends_with(")")) return std::atoi(line.data() + head.size());
+        if (line.starts_with(head) && line.ends_with(")"))
+            return std::atoi(line.data() + head.size());
     }
     return -1;
 }
@@ -253,12 +259,14 @@ TEST_F(ClockMode, QuietBackgroundSaysNothingAndTheChildReportsItsOwnError)
 
 TEST_F(ClockMode, WithoutDisplayTheFontComesFirstThenTheXError)
 {
-    const auto missing = run_program({KD_BINARY, "--font", "/nonexistent.ttf"}, environment(false), "", 10s);
+    const auto missing =
+        run_program({KD_BINARY, "--font", "/nonexistent.ttf"}, environment(false), "", 10s);
     EXPECT_EQ(missing.exit_status, 1);
     EXPECT_EQ(missing.err, "Error: \"Cannot read font '/nonexistent.ttf': No such file or "
                            "directory (os error 2)\"\n");
 
-    const auto no_display = run_program({KD_BINARY, "--font", KD_TEST_FONT}, environment(false), "", 10s);
+    const auto no_display =
+        run_program({KD_BINARY, "--font", KD_TEST_FONT}, environment(false), "", 10s);
     EXPECT_EQ(no_display.exit_status, 1);
     EXPECT_EQ(no_display.err.rfind("kestrelDial: using font " KD_TEST_FONT "\nError: ", 0), 0u)
         << no_display.err;
@@ -282,7 +290,8 @@ bool shows_the_face(xcb_connection_t* x, xcb_window_t window)
 {
     const auto image = get_image(x, window, 96, 96);
     if (!image) return false;
-    PixelBuffer face = make_pixel_buffer(96, 96, xcb_get_setup(x)->image_byte_order == XCB_IMAGE_ORDER_LSB_FIRST);
+    PixelBuffer face =
+        make_pixel_buffer(96, 96, xcb_get_setup(x)->image_byte_order == XCB_IMAGE_ORDER_LSB_FIRST);
     paint_face(face, test_font(), Settings{}, system_now);
     return *image == face.bytes;
 }
@@ -329,7 +338,8 @@ TEST_P(UnderWindowManager, TheFaceIsDockedPaintedAndClickable)
         wm_files.emplace_back(".fluxbox/init", "session.screen0.slit.placement: RightCenter\n");
 
     std::unique_ptr<WindowManagerSession> wm;
-    if (!run.clock_first) wm = std::make_unique<WindowManagerSession>(server, run.window_manager, wm_files);
+    if (!run.clock_first)
+        wm = std::make_unique<WindowManagerSession>(server, run.window_manager, wm_files);
     std::vector<std::string> args{KD_BINARY, "--font", KD_TEST_FONT};
     if (run.clock_first) args.push_back("--background");
     RunningProgram clock(args, clock_environment(home, server.display()));
@@ -346,13 +356,15 @@ TEST_P(UnderWindowManager, TheFaceIsDockedPaintedAndClickable)
     ASSERT_TRUE(wait_until([&] { return is_docked(x.get(), windows->face); })) << wm->log();
     EXPECT_TRUE(wait_until([&] { return shows_the_face(x.get(), windows->face); }));
     ASSERT_TRUE(click_on(x.get(), windows->input, 44, 44, 1));
-    EXPECT_TRUE(wait_until([&] { return access(clicked.c_str(), F_OK) == 0; })) << clock.stderr_text();
+    EXPECT_TRUE(wait_until([&] { return access(clicked.c_str(), F_OK) == 0; }))
+        << clock.stderr_text();
     EXPECT_TRUE(wm->running()) << wm->log();
 }
 
 INSTANTIATE_TEST_SUITE_P(Docks, UnderWindowManager,
-                         ::testing::Values(DockCase{"fluxbox"}, DockCase{"openbox"}, DockCase{"blackbox"},
-                                           DockCase{"pekwm"}, DockCase{"fluxbox", true}, DockCase{"openbox", true},
+                         ::testing::Values(DockCase{"fluxbox"}, DockCase{"openbox"},
+                                           DockCase{"blackbox"}, DockCase{"pekwm"},
+                                           DockCase{"fluxbox", true}, DockCase{"openbox", true},
                                            DockCase{"blackbox", true}, DockCase{"pekwm", true}),
                          dock_case_name);
 
@@ -382,7 +394,8 @@ class OnTcpDisplay : public ::testing::Test {
 TEST_F(OnTcpDisplay, TheCookieInXauthorityLetsTheClockRun)
 {
     RunningProgram clock({KD_BINARY, "--font", KD_TEST_FONT},
-                         clock_environment(home, server->tcp_display(), {"XAUTHORITY=" + files->file("Xauthority")}));
+                         clock_environment(home, server->tcp_display(),
+                                           {"XAUTHORITY=" + files->file("Xauthority")}));
     XConnection x(server->display(), cookie);
     const auto windows = wait_for_clock(x.get(), x.root());
     ASSERT_TRUE(windows) << clock.stderr_text();
@@ -397,8 +410,9 @@ TEST_F(OnTcpDisplay, TheErrorLineTellsARefusalFromNobodyListening)
     write_xauthority(home.file("wrong"), random_cookie());
     const std::string refused = "Error: cannot open display '" + server->tcp_display() +
                                 "': the X server answered but refused the connection set-up (\"";
-    const std::string advice = "\"); this usually means missing or wrong authorization: check XAUTHORITY and "
-                               "'xauth list'\n";
+    const std::string advice =
+        "\"); this usually means missing or wrong authorization: check XAUTHORITY and "
+        "'xauth list'\n";
     struct Attempt {
         std::string display;
         std::string xauthority;
@@ -407,13 +421,16 @@ TEST_F(OnTcpDisplay, TheErrorLineTellsARefusalFromNobodyListening)
     // Xvfb's own words for a missing and for a wrong cookie; nothing listens on port 60321.
     for (const Attempt& attempt :
          {Attempt{server->tcp_display(), home.file("none"),
-                  refused + "Authorization required, but no authorization protocol specified" + advice},
-          Attempt{server->tcp_display(), home.file("wrong"), refused + "Invalid MIT-MAGIC-COOKIE-1 key" + advice},
+                  refused + "Authorization required, but no authorization protocol specified" +
+                      advice},
+          Attempt{server->tcp_display(), home.file("wrong"),
+                  refused + "Invalid MIT-MAGIC-COOKIE-1 key" + advice},
           Attempt{"127.0.0.1:54321", home.file("none"),
                   "Error: cannot open display '127.0.0.1:54321': no X server answered there\n"}}) {
-        const auto result =
-            run_program({KD_BINARY, "--font", KD_TEST_FONT},
-                        clock_environment(home, attempt.display, {"XAUTHORITY=" + attempt.xauthority}), "", 10s);
+        const auto result = run_program(
+            {KD_BINARY, "--font", KD_TEST_FONT},
+            clock_environment(home, attempt.display, {"XAUTHORITY=" + attempt.xauthority}), "",
+            10s);
         EXPECT_EQ(result.exit_status, 1);
         EXPECT_EQ(result.err, "kestrelDial: using font " KD_TEST_FONT "\n" + attempt.error_line);
     }
@@ -423,7 +440,8 @@ TEST(ClockModeOnTwoScreens, ScreenOneOfTheDisplayNameGetsTheFace)
 {
     XvfbServer server("800x600x24", {"-screen", "1", "640x480x24"});
     TempDir home;
-    RunningProgram clock({KD_BINARY, "--font", KD_TEST_FONT}, clock_environment(home, server.display() + ".1"));
+    RunningProgram clock({KD_BINARY, "--font", KD_TEST_FONT},
+                         clock_environment(home, server.display() + ".1"));
     XConnection x(server.display());
     const auto windows = wait_for_clock(x.get(), x.root(1));
     ASSERT_TRUE(windows) << clock.stderr_text();

@@ -156,8 +156,7 @@ TEST_P(Overwrite, AsksFirst)
     write_file(default_path, "size = 200\n");
     const RunResult result = run({"--write-config", "--12h"}, GetParam().input);
     EXPECT_EQ(result.exit_status, 0);
-    const std::string question =
-        "Config already exists at " + default_path + ". Overwrite? [y/N] ";
+    const std::string question = "Config already exists at " + default_path + ". Overwrite? [y/N] ";
     if (GetParam().written) {
         EXPECT_EQ(result.err, question + "Config written to " + default_path + "\n");
         Settings expected;
@@ -287,8 +286,8 @@ namespace harness {
 
 TEST(RunProgram, FeedsStdinAndReportsExitCodesAndSignals)
 {
-    const RunResult echoed = test::run_program(
-        {"/bin/sh", "-c", "cat; echo to-err >&2; exit 3"}, {}, "hello\n", 10s);
+    const RunResult echoed =
+        test::run_program({"/bin/sh", "-c", "cat; echo to-err >&2; exit 3"}, {}, "hello\n", 10s);
     EXPECT_EQ(echoed.exit_status, 3);
     EXPECT_EQ(echoed.out, "hello\n");
     EXPECT_EQ(echoed.err, "to-err\n");
@@ -310,7 +309,8 @@ TEST(RunProgram, KillsAHangingChildAtTheTimeout)
 TEST(RunningProgram, WaitsForOutputTakesSignalsAndReaps)
 {
     test::RunningProgram program(
-        {"/bin/sh", "-c", "trap 'echo got-hup >&2' HUP; echo ready >&2; while :; do sleep 0.05; done"},
+        {"/bin/sh", "-c",
+         "trap 'echo got-hup >&2' HUP; echo ready >&2; while :; do sleep 0.05; done"},
         {});
     ASSERT_TRUE(program.wait_for_stderr("ready", 10s)) << program.stderr_text();
     EXPECT_TRUE(program.running());
@@ -334,7 +334,8 @@ TEST(LineWriter, WritesEachLineWholeAndAPromptOnFlush)
     auto drain = [&] {
         std::string text;
         char chunk[256];
-        for (ssize_t n; (n = read(ends[0], chunk, sizeof chunk)) > 0;) text.append(chunk, static_cast<std::size_t>(n));
+        for (ssize_t n; (n = read(ends[0], chunk, sizeof chunk)) > 0;)
+            text.append(chunk, static_cast<std::size_t>(n));
         return text;
     };
     {

@@ -50,16 +50,19 @@ TEST(Faults, ClockOutlivesAWindowManagerRestartAndDocksAgain)
     TempDir home;
     XConnection x(server.display());
     auto fluxbox = std::make_unique<FluxboxSession>(server);
-    RunningProgram clock({KD_BINARY, "--font", KD_TEST_FONT},
-                         {"HOME=" + home.path, "PATH=/usr/bin:/bin", "DISPLAY=" + server.display()});
+    RunningProgram clock(
+        {KD_BINARY, "--font", KD_TEST_FONT},
+        {"HOME=" + home.path, "PATH=/usr/bin:/bin", "DISPLAY=" + server.display()});
     const auto windows = wait_for_clock(x.get(), x.root());
     ASSERT_TRUE(windows) << clock.stderr_text();
     const auto shown_in = [&](xcb_window_t parent) {
         const auto tree = query_tree(x.get(), windows->face);
         const auto attributes = get_window_attributes(x.get(), windows->face);
-        return tree && tree->parent == parent && attributes && attributes->map_state == XCB_MAP_STATE_VIEWABLE;
+        return tree && tree->parent == parent && attributes &&
+               attributes->map_state == XCB_MAP_STATE_VIEWABLE;
     };
-    ASSERT_TRUE(wait_until([&] { return shown_in(fluxbox->slit_window()); })) << clock.stderr_text();
+    ASSERT_TRUE(wait_until([&] { return shown_in(fluxbox->slit_window()); }))
+        << clock.stderr_text();
 
     fluxbox.reset(); // the slit goes; the server hands the window back to the root
     ASSERT_TRUE(wait_until([&] { return shown_in(x.root()); })) << clock.stderr_text();
@@ -80,8 +83,9 @@ TEST(Faults, ConfigRewrittenDuringAReloadStormNeverHurtsTheClock)
     XConnection x(server.display());
     const std::string config = home.path + "/.config/kestrelDial/config";
     write_file(config, "seconds = true\n");
-    RunningProgram clock({KD_BINARY, "--font", KD_TEST_FONT},
-                         {"HOME=" + home.path, "PATH=/usr/bin:/bin", "DISPLAY=" + server.display()});
+    RunningProgram clock(
+        {KD_BINARY, "--font", KD_TEST_FONT},
+        {"HOME=" + home.path, "PATH=/usr/bin:/bin", "DISPLAY=" + server.display()});
     ASSERT_TRUE(clock.wait_for_stderr("kestrelDial: running", 10s)) << clock.stderr_text();
     ASSERT_TRUE(clock.wait_until_catching(SIGHUP, 10s)) << clock.stderr_text();
 
@@ -131,10 +135,10 @@ TEST(Faults, ClosedStandardDescriptorsStayOffTheXConnection)
         XvfbServer server;
         TempDir home;
         XConnection x(server.display());
-        RunningProgram clock({"/bin/sh", "-c", std::string("exec \"$@\" ") + closing, "sh",
-                              KD_BINARY, "--font", KD_TEST_FONT},
-                             {"HOME=" + home.path, "PATH=/usr/bin:/bin",
-                              "DISPLAY=" + server.display()});
+        RunningProgram clock(
+            {"/bin/sh", "-c", std::string("exec \"$@\" ") + closing, "sh", KD_BINARY, "--font",
+             KD_TEST_FONT},
+            {"HOME=" + home.path, "PATH=/usr/bin:/bin", "DISPLAY=" + server.display()});
         const auto windows = wait_for_clock(x.get(), x.root());
         ASSERT_TRUE(windows);
         ASSERT_TRUE(clock.wait_until_catching(SIGHUP, 10s));
@@ -160,7 +164,10 @@ struct SaveRace {
     std::vector<std::string> tampering;
 };
 
-void PrintTo(const SaveRace& race, std::ostream* out) { *out << race.name; }
+void PrintTo(const SaveRace& race, std::ostream* out)
+{
+    *out << race.name;
+}
 
 class ConfigSavedDuringAReload : public ::testing::TestWithParam<SaveRace> {};
 
@@ -173,19 +180,24 @@ TEST_P(ConfigSavedDuringAReload, IsKeptAndRead)
     const std::string config = directory + "/config";
     std::filesystem::create_directories(directory);
     std::vector<std::string> argv{"strace", "-D", "-f", "-qq", "-o", "/dev/null"};
-    for (const std::string& expression : GetParam().tampering) argv.insert(argv.end(), {"-e", expression});
+    for (const std::string& expression : GetParam().tampering)
+        argv.insert(argv.end(), {"-e", expression});
     argv.insert(argv.end(), {KD_BINARY, "--font", KD_TEST_FONT});
-    RunningProgram clock(argv, {"HOME=" + home.path, "PATH=/usr/bin:/bin", "DISPLAY=" + server.display()});
+    RunningProgram clock(
+        argv, {"HOME=" + home.path, "PATH=/usr/bin:/bin", "DISPLAY=" + server.display()});
     const auto windows = wait_for_clock(x.get(), x.root());
     ASSERT_TRUE(windows) << clock.stderr_text();
     ASSERT_TRUE(clock.wait_until_catching(SIGHUP, 10s)) << clock.stderr_text();
 
     clock.send_signal(SIGHUP);
-    ASSERT_TRUE(wait_until([&] {
-        for (const auto& entry : std::filesystem::directory_iterator(directory))
-            if (entry.path().filename().string().starts_with(".config.")) return true;
-        return false;
-    }, 10000ms)) << "the clock never started its copy";
+    ASSERT_TRUE(wait_until(
+        [&] {
+            for (const auto& entry : std::filesystem::directory_iterator(directory))
+                if (entry.path().filename().string().starts_with(".config.")) return true;
+            return false;
+        },
+        10000ms))
+        << "the clock never started its copy";
     const std::string marker = home.file("middle-ran");
     const std::string saved = "# mine\nmiddle_click = touch '" + marker + "'\n";
     write_file(config + ".saving", saved);
@@ -196,8 +208,9 @@ TEST_P(ConfigSavedDuringAReload, IsKeptAndRead)
     EXPECT_EQ(read_file(config), saved);
     EXPECT_EQ(clock.stderr_text().find("wrote default config"), std::string::npos);
     EXPECT_EQ(clock.stderr_text().find("failed to write config"), std::string::npos);
-    EXPECT_EQ(std::vector<std::filesystem::path>(std::filesystem::directory_iterator(directory), {}),
-              std::vector<std::filesystem::path>{config});
+    EXPECT_EQ(
+        std::vector<std::filesystem::path>(std::filesystem::directory_iterator(directory), {}),
+        std::vector<std::filesystem::path>{config});
     // The clock runs on what the user saved.
     ASSERT_TRUE(click_on(x.get(), windows->input, 40, 40, 2));
     EXPECT_TRUE(wait_until([&] { return access(marker.c_str(), F_OK) == 0; }));
@@ -208,7 +221,8 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(SaveRace{"Rename", {"inject=renameat2:delay_enter=3000000"}},
                       // A file system that knows no rename without replacing: a hard link.
                       SaveRace{"Link",
-                               {"inject=renameat2:error=EINVAL", "inject=link,linkat:delay_enter=3000000"}}),
+                               {"inject=renameat2:error=EINVAL",
+                                "inject=link,linkat:delay_enter=3000000"}}),
     [](const auto& test_case) { return test_case.param.name; });
 
 } // namespace

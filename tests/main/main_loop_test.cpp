@@ -89,7 +89,7 @@ struct FakeTime {
 };
 
 class MainLoop : public DockOnXvfb {
-protected:
+  protected:
     void SetUp() override
     {
         reload_requested.store(false);
@@ -102,7 +102,8 @@ protected:
 
     void close_window_from_outside()
     {
-        send_client_message(other->get(), window->face_window, intern_atom(other->get(), "WM_PROTOCOLS"),
+        send_client_message(other->get(), window->face_window,
+                            intern_atom(other->get(), "WM_PROTOCOLS"),
                             {window->wm_delete_window, 0, 0, 0, 0});
         sync(other->get());
     }

@@ -33,7 +33,10 @@ std::chrono::seconds soak_length()
     return std::chrono::seconds(seconds > 0 ? seconds : 20);
 }
 
-int millisecond_of(const Instant& instant) { return instant.nanoseconds / 1000000; }
+int millisecond_of(const Instant& instant)
+{
+    return instant.nanoseconds / 1000000;
+}
 
 // What the loop did in one pass: the second its change test saw, the second it painted (if it
 // repainted), and how long after its clock reading the wait that followed was to end.
@@ -104,7 +107,8 @@ TEST_F(Soak, EverySecondTheLoopSeesIsPaintedExactlyOnce)
     RecordingTime time;
     time.after_wait = [&] {
         if (Steady::now() - started < length) return;
-        send_client_message(other.get(), window.face_window, intern_atom(other.get(), "WM_PROTOCOLS"),
+        send_client_message(other.get(), window.face_window,
+                            intern_atom(other.get(), "WM_PROTOCOLS"),
                             {window.wm_delete_window, 0, 0, 0, 0});
         sync(other.get());
     };
@@ -112,8 +116,8 @@ TEST_F(Soak, EverySecondTheLoopSeesIsPaintedExactlyOnce)
     settings.seconds = true;
     settings.quiet = true;
     std::ostringstream err;
-    ASSERT_EQ(run_main_loop(window, test_font(), buffer, settings, {"kestrelDial", "--seconds"}, env, err,
-                            time.seams())
+    ASSERT_EQ(run_main_loop(window, test_font(), buffer, settings, {"kestrelDial", "--seconds"},
+                            env, err, time.seams())
                   .value_or(-1),
               0);
 
@@ -131,8 +135,9 @@ TEST_F(Soak, EverySecondTheLoopSeesIsPaintedExactlyOnce)
             // Within one pass the two reads are microseconds apart.
             EXPECT_EQ(pass.painted->seconds, pass.seen.seconds) << "pass " << i;
             EXPECT_GT(pass.painted->seconds, last_painted)
-                << "pass " << i << (pass.painted->seconds == last_painted ? " painted its second twice"
-                                                                          : " painted an older second");
+                << "pass " << i
+                << (pass.painted->seconds == last_painted ? " painted its second twice"
+                                                          : " painted an older second");
             last_painted = pass.painted->seconds;
         } else {
             EXPECT_EQ(pass.seen.seconds, last_painted)
@@ -175,7 +180,9 @@ std::int64_t resident_kib(pid_t pid)
 std::size_t occurrences(const std::string& text, const std::string& needle)
 {
     std::size_t count = 0;
-    for (auto at = text.find(needle); at != std::string::npos; at = text.find(needle, at + needle.size())) ++count;
+    for (auto at = text.find(needle); at != std::string::npos;
+         at = text.find(needle, at + needle.size()))
+        ++count;
     return count;
 }
 
@@ -183,7 +190,8 @@ TEST_F(Soak, ResidentMemoryStaysFlatWhileRepaintingAndReloading)
 {
     TempDir home;
     write_file(home.path + "/.config/kestrelDial/config", "seconds = true\n");
-    std::vector<std::string> env{"HOME=" + home.path, "PATH=/usr/bin:/bin", "TZ=UTC", "DISPLAY=" + display()};
+    std::vector<std::string> env{"HOME=" + home.path, "PATH=/usr/bin:/bin", "TZ=UTC",
+                                 "DISPLAY=" + display()};
     // Under AddressSanitizer two things grow that are not ours: freed memory waits in a
     // quarantine, and the fake stack that catches use after return (on by default in GCC 14's
     // runtime) is a region of about 11 MB whose pages are touched a few at a time as frames
@@ -211,12 +219,14 @@ TEST_F(Soak, ResidentMemoryStaysFlatWhileRepaintingAndReloading)
             ASSERT_TRUE(click_on(x.get(), windows->input, 44, 44, 2));
         }
         std::this_thread::sleep_for(250ms);
-        if (at_quarter < 0 && Steady::now() - started >= length / 4) at_quarter = resident_kib(clock.pid());
+        if (at_quarter < 0 && Steady::now() - started >= length / 4)
+            at_quarter = resident_kib(clock.pid());
         ASSERT_TRUE(clock.running()) << clock.stderr_text();
     }
     const std::int64_t at_end = resident_kib(clock.pid());
     ASSERT_GT(at_quarter, 0);
-    EXPECT_LT(at_end - at_quarter, 1024) << "VmRSS grew from " << at_quarter << " KiB to " << at_end << " KiB";
+    EXPECT_LT(at_end - at_quarter, 1024)
+        << "VmRSS grew from " << at_quarter << " KiB to " << at_end << " KiB";
     RecordProperty("rss_kib_at_quarter", static_cast<int>(at_quarter));
     RecordProperty("rss_kib_at_end", static_cast<int>(at_end));
 

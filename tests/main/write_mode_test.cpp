@@ -132,7 +132,8 @@ class DialogueAnswer : public testing::TestWithParam<AnswerCase> {};
 TEST_P(DialogueAnswer, ChangesOnlyItsField)
 {
     std::string script;
-    for (int q = 1; q < GetParam().question; ++q) script += "\n";
+    for (int q = 1; q < GetParam().question; ++q)
+        script += "\n";
     script += GetParam().answer + "\n";
     Settings start;
     GetParam().start(start);
@@ -184,8 +185,10 @@ INSTANTIATE_TEST_SUITE_P(
 
 TEST(IsYes, OnlyFourSpellings)
 {
-    for (const char* yes : {"y", "Y", "yes", "YES"}) EXPECT_TRUE(is_yes(yes)) << yes;
-    for (const char* no : {"", "n", "Yes", "yES", "yes ", "ja"}) EXPECT_FALSE(is_yes(no)) << no;
+    for (const char* yes : {"y", "Y", "yes", "YES"})
+        EXPECT_TRUE(is_yes(yes)) << yes;
+    for (const char* no : {"", "n", "Yes", "yES", "yes ", "ja"})
+        EXPECT_FALSE(is_yes(no)) << no;
 }
 
 // ---- the write flow ----

@@ -5,16 +5,16 @@
 #include "support/temp_dir.hpp"
 
 #include <algorithm>
-#include <filesystem>
-#include <optional>
-#include <utility>
-#include <gtest/gtest.h>
 #include <csignal>
 #include <fcntl.h>
+#include <filesystem>
+#include <gtest/gtest.h>
+#include <optional>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
+#include <utility>
 
 namespace kd {
 namespace {
@@ -190,7 +190,8 @@ TEST(RenderConfig, RoundTripKeepsEverythingButTheMessageSwitches)
 TEST(RenderConfig, DefaultColoursKeptUnderZenburnSurviveTheRoundTrip)
 {
     // Read from "theme = zenburn" plus explicit default colours: both must come back as set.
-    const Settings read = settings_from_text("theme = zenburn\ncolor = 0, 255, 0\ndim_color = 0,200,0\n");
+    const Settings read =
+        settings_from_text("theme = zenburn\ncolor = 0, 255, 0\ndim_color = 0,200,0\n");
     ASSERT_EQ(read.color, DEFAULT_COLOR);
     const std::string text = render_config(read);
     EXPECT_NE(text.find("\ncolor = 0, 255, 0\n"), std::string::npos);
@@ -236,21 +237,20 @@ TEST_P(RefusedValue, LineBreakWritesNothing)
 
 INSTANTIATE_TEST_SUITE_P(
     Texts, RefusedValue,
-    testing::Values(RefusedCase{"label", [](Settings& s, std::string v) { s.label = v; }},
-                    RefusedCase{"font", [](Settings& s, std::string v) { s.font = v; }},
-                    RefusedCase{"theme", [](Settings& s, std::string v) { s.theme = v; }},
-                    RefusedCase{"left_click", [](Settings& s, std::string v) { s.left_click = v; }},
-                    RefusedCase{"middle_click",
-                                [](Settings& s, std::string v) { s.middle_click = v; }},
-                    RefusedCase{"right_click",
-                                [](Settings& s, std::string v) { s.right_click = v; }}),
+    testing::Values(
+        RefusedCase{"label", [](Settings& s, std::string v) { s.label = v; }},
+        RefusedCase{"font", [](Settings& s, std::string v) { s.font = v; }},
+        RefusedCase{"theme", [](Settings& s, std::string v) { s.theme = v; }},
+        RefusedCase{"left_click", [](Settings& s, std::string v) { s.left_click = v; }},
+        RefusedCase{"middle_click", [](Settings& s, std::string v) { s.middle_click = v; }},
+        RefusedCase{"right_click", [](Settings& s, std::string v) { s.right_click = v; }}),
     [](const auto& test_case) { return test_case.param.key; });
 
 // ---- storing the file ----
 
 mode_t mode_of(const std::string& path)
 {
-    struct stat status {};
+    struct stat status{};
     EXPECT_EQ(::stat(path.c_str(), &status), 0) << path;
     return status.st_mode & 07777;
 }
@@ -328,7 +328,8 @@ std::string write_config_unprivileged(const std::string& path, const Settings& s
         if (::geteuid() == 0 && (::setgid(65534) != 0 || ::setuid(65534) != 0)) ::_exit(2);
         const auto result = write_config(path, settings);
         const std::string text = result ? "" : result.error().text;
-        const bool sent = ::write(fds[1], text.data(), text.size()) == static_cast<ssize_t>(text.size());
+        const bool sent =
+            ::write(fds[1], text.data(), text.size()) == static_cast<ssize_t>(text.size());
         ::_exit(sent ? 0 : 3);
     }
     ::close(fds[1]);
@@ -353,7 +354,10 @@ struct UnprivilegedCase {
     bool written;
 };
 
-void PrintTo(const UnprivilegedCase& c, std::ostream* out) { *out << c.name; }
+void PrintTo(const UnprivilegedCase& c, std::ostream* out)
+{
+    *out << c.name;
+}
 
 class UnprivilegedWrite : public testing::TestWithParam<UnprivilegedCase> {};
 
@@ -406,7 +410,7 @@ TEST(WriteConfig, FailureHalfWayLeavesTheOldFileAndNoTemporaryFile)
     const std::string path = dir.file("config");
     write_file(path, "size = 200\n");
     // A file size limit makes the write stop part way through the text.
-    struct rlimit previous {};
+    struct rlimit previous{};
     ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &previous), 0);
     struct rlimit small = previous;
     small.rlim_cur = 100;
@@ -475,7 +479,7 @@ TEST(WriteConfig, FifoIsWrittenIntoNotReplaced)
     ASSERT_GT(count, 0);
     text.resize(static_cast<std::size_t>(count));
     EXPECT_EQ(text, DEFAULT_TEXT);
-    struct stat status {};
+    struct stat status{};
     ASSERT_EQ(::lstat(path.c_str(), &status), 0);
     EXPECT_TRUE(S_ISFIFO(status.st_mode));
 }

@@ -21,13 +21,13 @@ INSTANTIATE_TEST_SUITE_P(
     Texts, ParseColor,
     testing::Values(ColorCase{"0, 255, 0", Rgb{0, 255, 0}}, ColorCase{"0,255,0", Rgb{0, 255, 0}},
                     ColorCase{"  0 ,\t255 , +0 ", Rgb{0, 255, 0}},
-                    ColorCase{"+10, 20, 30", Rgb{10, 20, 30}},
-                    ColorCase{"007, 0, 0", Rgb{7, 0, 0}}, ColorCase{"0, 255", std::nullopt},
-                    ColorCase{"0, 255, 0,", std::nullopt}, ColorCase{"1, 2, 3, 4", std::nullopt},
-                    ColorCase{"256, 0, 0", std::nullopt}, ColorCase{"-1, 0, 0", std::nullopt},
-                    ColorCase{"1 0, 0, 0", std::nullopt}, ColorCase{"#00FF00", std::nullopt},
-                    ColorCase{"0x10, 0, 0", std::nullopt}, ColorCase{"+, 0, 0", std::nullopt},
-                    ColorCase{", , ", std::nullopt}, ColorCase{"", std::nullopt},
+                    ColorCase{"+10, 20, 30", Rgb{10, 20, 30}}, ColorCase{"007, 0, 0", Rgb{7, 0, 0}},
+                    ColorCase{"0, 255", std::nullopt}, ColorCase{"0, 255, 0,", std::nullopt},
+                    ColorCase{"1, 2, 3, 4", std::nullopt}, ColorCase{"256, 0, 0", std::nullopt},
+                    ColorCase{"-1, 0, 0", std::nullopt}, ColorCase{"1 0, 0, 0", std::nullopt},
+                    ColorCase{"#00FF00", std::nullopt}, ColorCase{"0x10, 0, 0", std::nullopt},
+                    ColorCase{"+, 0, 0", std::nullopt}, ColorCase{", , ", std::nullopt},
+                    ColorCase{"", std::nullopt},
                     ColorCase{"99999999999999999999999, 0, 0", std::nullopt}));
 
 TEST(FormatColor, WritesCommaAndBlank)
@@ -48,26 +48,30 @@ TEST_P(ParseUtcOffset, ReadsOrRejects)
     EXPECT_EQ(parse_utc_offset(GetParam().text), GetParam().expected) << GetParam().text;
 }
 
-constexpr std::int32_t hours(int h, int m = 0) { return h * 3600 + m * 60; }
+constexpr std::int32_t hours(int h, int m = 0)
+{
+    return h * 3600 + m * 60;
+}
 
 INSTANTIATE_TEST_SUITE_P(
     Texts, ParseUtcOffset,
-    testing::Values(
-        OffsetCase{"+4", hours(4)}, OffsetCase{"4", hours(4)}, OffsetCase{"UTC+4", hours(4)},
-        OffsetCase{"utc +4", hours(4)}, OffsetCase{"GMT+4", hours(4)},
-        OffsetCase{" +04 ", hours(4)}, OffsetCase{"Utc+4", std::nullopt},
-        OffsetCase{"-5", -hours(5)}, OffsetCase{"+5:30", hours(5, 30)},
-        OffsetCase{"+0530", hours(5, 30)}, OffsetCase{"UTC+05:30", hours(5, 30)},
-        OffsetCase{"-9:30", -hours(9, 30)}, OffsetCase{"+530", std::nullopt},
-        OffsetCase{"-0", 0}, OffsetCase{"+18", hours(18)}, OffsetCase{"-18:00", -hours(18)},
-        OffsetCase{"+18:01", std::nullopt}, OffsetCase{"+19", std::nullopt},
-        OffsetCase{"+5:60", std::nullopt}, OffsetCase{"+5:", std::nullopt},
-        OffsetCase{":30", std::nullopt}, OffsetCase{"+", std::nullopt},
-        OffsetCase{"-", std::nullopt}, OffsetCase{"", std::nullopt},
-        OffsetCase{"UTC", std::nullopt}, OffsetCase{"+ 5", std::nullopt},
-        OffsetCase{"+5:-30", std::nullopt}, OffsetCase{"+-5", std::nullopt},
-        OffsetCase{"+2147483647", std::nullopt}, OffsetCase{"+99999999999", std::nullopt},
-        OffsetCase{"+1:2:3", std::nullopt}, OffsetCase{"+5.5", std::nullopt}));
+    testing::Values(OffsetCase{"+4", hours(4)}, OffsetCase{"4", hours(4)},
+                    OffsetCase{"UTC+4", hours(4)}, OffsetCase{"utc +4", hours(4)},
+                    OffsetCase{"GMT+4", hours(4)}, OffsetCase{" +04 ", hours(4)},
+                    OffsetCase{"Utc+4", std::nullopt}, OffsetCase{"-5", -hours(5)},
+                    OffsetCase{"+5:30", hours(5, 30)}, OffsetCase{"+0530", hours(5, 30)},
+                    OffsetCase{"UTC+05:30", hours(5, 30)}, OffsetCase{"-9:30", -hours(9, 30)},
+                    OffsetCase{"+530", std::nullopt}, OffsetCase{"-0", 0},
+                    OffsetCase{"+18", hours(18)}, OffsetCase{"-18:00", -hours(18)},
+                    OffsetCase{"+18:01", std::nullopt}, OffsetCase{"+19", std::nullopt},
+                    OffsetCase{"+5:60", std::nullopt}, OffsetCase{"+5:", std::nullopt},
+                    OffsetCase{":30", std::nullopt}, OffsetCase{"+", std::nullopt},
+                    OffsetCase{"-", std::nullopt}, OffsetCase{"", std::nullopt},
+                    OffsetCase{"UTC", std::nullopt}, OffsetCase{"+ 5", std::nullopt},
+                    OffsetCase{"+5:-30", std::nullopt}, OffsetCase{"+-5", std::nullopt},
+                    OffsetCase{"+2147483647", std::nullopt},
+                    OffsetCase{"+99999999999", std::nullopt}, OffsetCase{"+1:2:3", std::nullopt},
+                    OffsetCase{"+5.5", std::nullopt}));
 
 struct IndicatorCase {
     std::int32_t offset;
@@ -82,14 +86,12 @@ TEST_P(OffsetIndicator, WrapsSignHoursAndMinutes)
     EXPECT_EQ("(" + offset_text(GetParam().offset) + ")", GetParam().indicator);
 }
 
-INSTANTIATE_TEST_SUITE_P(Offsets, OffsetIndicator,
-                         testing::Values(IndicatorCase{hours(4), "(+4)"},
-                                         IndicatorCase{-hours(5), "(-5)"},
-                                         IndicatorCase{hours(5, 30), "(+5:30)"},
-                                         IndicatorCase{hours(5, 45), "(+5:45)"},
-                                         IndicatorCase{-hours(9, 30), "(-9:30)"},
-                                         IndicatorCase{0, "(+0)"}, IndicatorCase{hours(18), "(+18)"},
-                                         IndicatorCase{hours(5, 3), "(+5:03)"}));
+INSTANTIATE_TEST_SUITE_P(
+    Offsets, OffsetIndicator,
+    testing::Values(IndicatorCase{hours(4), "(+4)"}, IndicatorCase{-hours(5), "(-5)"},
+                    IndicatorCase{hours(5, 30), "(+5:30)"}, IndicatorCase{hours(5, 45), "(+5:45)"},
+                    IndicatorCase{-hours(9, 30), "(-9:30)"}, IndicatorCase{0, "(+0)"},
+                    IndicatorCase{hours(18), "(+18)"}, IndicatorCase{hours(5, 3), "(+5:03)"}));
 
 TEST(FaceIndicator, LabelWinsAndIsWrappedUnlessAlreadyParenthesised)
 {

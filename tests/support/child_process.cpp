@@ -49,7 +49,8 @@ std::string find_executable(const std::string& name, const std::vector<std::stri
 std::vector<char*> c_strings(const std::vector<std::string>& texts)
 {
     std::vector<char*> pointers;
-    for (const std::string& text : texts) pointers.push_back(const_cast<char*>(text.c_str()));
+    for (const std::string& text : texts)
+        pointers.push_back(const_cast<char*>(text.c_str()));
     pointers.push_back(nullptr);
     return pointers;
 }
@@ -111,10 +112,10 @@ struct Pipe {
 
 // The child may close its standard input before reading it all; that must not kill the test.
 struct ScopedIgnoreSigpipe {
-    struct sigaction previous {};
+    struct sigaction previous{};
     ScopedIgnoreSigpipe()
     {
-        struct sigaction ignore {};
+        struct sigaction ignore{};
         ignore.sa_handler = SIG_IGN;
         sigemptyset(&ignore.sa_mask);
         ::sigaction(SIGPIPE, &ignore, &previous);
@@ -214,7 +215,8 @@ RunResult run_program(const std::vector<std::string>& argv, const std::vector<st
             char buffer[4096];
             const ssize_t n = ::read(fds[i].fd, buffer, sizeof buffer);
             if (n > 0) {
-                (fds[i].fd == output.read_end ? result.out : result.err).append(buffer, static_cast<std::size_t>(n));
+                (fds[i].fd == output.read_end ? result.out : result.err)
+                    .append(buffer, static_cast<std::size_t>(n));
             } else if (n == 0 || (errno != EINTR && errno != EAGAIN)) {
                 if (fds[i].fd == output.read_end)
                     output.close_read();
@@ -256,8 +258,14 @@ RunningProgram::~RunningProgram()
     ::unlink(stderr_path_.c_str());
 }
 
-std::string RunningProgram::stderr_text() const { return read_whole_file(stderr_path_); }
-std::string RunningProgram::stdout_text() const { return read_whole_file(stdout_path_); }
+std::string RunningProgram::stderr_text() const
+{
+    return read_whole_file(stderr_path_);
+}
+std::string RunningProgram::stdout_text() const
+{
+    return read_whole_file(stdout_path_);
+}
 
 bool RunningProgram::reap(bool block)
 {
@@ -273,7 +281,10 @@ bool RunningProgram::reap(bool block)
     return true;
 }
 
-bool RunningProgram::running() { return !reap(false); }
+bool RunningProgram::running()
+{
+    return !reap(false);
+}
 
 bool RunningProgram::wait_for_stderr(std::string_view needle, std::chrono::milliseconds timeout)
 {

@@ -12,10 +12,10 @@
 namespace kd::test {
 
 struct RunResult {
-    int exit_status = 0;     // the exit code, or minus the signal number that ended the child
-    std::string out;         // everything written to standard output
-    std::string err;         // everything written to standard error
-    bool timed_out = false;  // the child was killed at the timeout
+    int exit_status = 0;    // the exit code, or minus the signal number that ended the child
+    std::string out;        // everything written to standard output
+    std::string err;        // everything written to standard error
+    bool timed_out = false; // the child was killed at the timeout
 };
 
 enum class StdinSource {
@@ -36,7 +36,7 @@ RunResult run_program(const std::vector<std::string>& argv, const std::vector<st
 // child leads its own process group. The destructor kills the group and reaps the child if
 // it is still running.
 class RunningProgram {
-public:
+  public:
     RunningProgram(const std::vector<std::string>& argv, const std::vector<std::string>& env);
     RunningProgram(const RunningProgram&) = delete;
     RunningProgram& operator=(const RunningProgram&) = delete;
@@ -67,7 +67,7 @@ public:
     // True until the exit has been collected by wait_exit, wait_for_stderr or running().
     bool running();
 
-private:
+  private:
     bool reap(bool block);
 
     pid_t pid_ = -1;

@@ -7,8 +7,8 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <cstdint>
 #include <cstddef>
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <stdexcept>
@@ -27,7 +27,8 @@ sockaddr_un unix_address(const std::string& path)
 {
     sockaddr_un address{};
     address.sun_family = AF_UNIX;
-    if (path.size() >= sizeof address.sun_path) throw std::runtime_error("socket path too long: " + path);
+    if (path.size() >= sizeof address.sun_path)
+        throw std::runtime_error("socket path too long: " + path);
     std::memcpy(address.sun_path, path.c_str(), path.size() + 1);
     return address;
 }
@@ -44,7 +45,10 @@ bool send_all(int fd, const std::uint8_t* data, std::size_t length)
     return true;
 }
 
-std::size_t padded(std::size_t length) { return (length + 3) & ~std::size_t{3}; }
+std::size_t padded(std::size_t length)
+{
+    return (length + 3) & ~std::size_t{3};
+}
 
 // One relayed client. Client bytes are cut into whole requests so that a QueryExtension
 // for the hidden extension can be renamed before it reaches the server.
@@ -90,8 +94,8 @@ struct Relay {
         if (!setup_sent && !pending.empty()) little_endian = pending[0] == 'l';
         std::size_t unit;
         while ((unit = next_unit()) != 0) {
-            if (setup_sent && pending[0] == QUERY_EXTENSION && unit >= 8 + HIDDEN_EXTENSION.size() &&
-                read16(4) == HIDDEN_EXTENSION.size() &&
+            if (setup_sent && pending[0] == QUERY_EXTENSION &&
+                unit >= 8 + HIDDEN_EXTENSION.size() && read16(4) == HIDDEN_EXTENSION.size() &&
                 std::memcmp(&pending[8], HIDDEN_EXTENSION.data(), HIDDEN_EXTENSION.size()) == 0) {
                 std::memcpy(&pending[8], UNKNOWN_EXTENSION.data(), UNKNOWN_EXTENSION.size());
             }
@@ -116,7 +120,8 @@ NoBigRequestsProxy::NoBigRequestsProxy(const XvfbServer& server)
         const int lock_fd = open(lock.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0444);
         if (lock_fd == -1) continue;
         char pid_text[16];
-        const int length = std::snprintf(pid_text, sizeof pid_text, "%10d\n", static_cast<int>(getpid()));
+        const int length =
+            std::snprintf(pid_text, sizeof pid_text, "%10d\n", static_cast<int>(getpid()));
         const bool written = write(lock_fd, pid_text, static_cast<std::size_t>(length)) == length;
         close(lock_fd);
         const int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
@@ -124,8 +129,10 @@ NoBigRequestsProxy::NoBigRequestsProxy(const XvfbServer& server)
         address.sun_family = AF_UNIX;
         const std::string name = "/tmp/.X11-unix/X" + std::to_string(number);
         std::memcpy(address.sun_path + 1, name.data(), name.size()); // leading zero byte: abstract
-        const auto address_length = static_cast<socklen_t>(offsetof(sockaddr_un, sun_path) + 1 + name.size());
-        if (written && fd != -1 && bind(fd, reinterpret_cast<const sockaddr*>(&address), address_length) == 0 &&
+        const auto address_length =
+            static_cast<socklen_t>(offsetof(sockaddr_un, sun_path) + 1 + name.size());
+        if (written && fd != -1 &&
+            bind(fd, reinterpret_cast<const sockaddr*>(&address), address_length) == 0 &&
             listen(fd, 8) == 0) {
             listen_fd_ = fd;
             lock_file_ = lock;
@@ -202,8 +209,8 @@ void NoBigRequestsProxy::relay()
             if (client == -1) continue;
             const int upstream = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
             const sockaddr_un address = unix_address(server_socket_);
-            if (upstream == -1 ||
-                connect(upstream, reinterpret_cast<const sockaddr*>(&address), sizeof address) == -1) {
+            if (upstream == -1 || connect(upstream, reinterpret_cast<const sockaddr*>(&address),
+                                          sizeof address) == -1) {
                 close(client);
                 if (upstream != -1) close(upstream);
                 continue;
@@ -214,7 +221,8 @@ void NoBigRequestsProxy::relay()
             relays.push_back(std::move(relay));
         }
     }
-    while (!relays.empty()) drop(relays.size() - 1);
+    while (!relays.empty())
+        drop(relays.size() - 1);
 }
 
 } // namespace kd::test

@@ -11,7 +11,7 @@
 namespace kd::test {
 
 class NoBigRequestsProxy {
-public:
+  public:
     // Listens on a display number of its own and relays every client to `server`.
     explicit NoBigRequestsProxy(const XvfbServer& server);
     // Stops relaying and closes every relayed connection.
@@ -22,7 +22,7 @@ public:
     // The relay's display name, such as ":900".
     const std::string& display() const { return display_; }
 
-private:
+  private:
     void relay();
 
     std::string display_;

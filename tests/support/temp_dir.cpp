@@ -10,7 +10,8 @@ namespace kd::test {
 
 TempDir::TempDir()
 {
-    std::string pattern = (std::filesystem::temp_directory_path() / "kestrelDial-test-XXXXXX").string();
+    std::string pattern =
+        (std::filesystem::temp_directory_path() / "kestrelDial-test-XXXXXX").string();
     if (mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
     path = pattern;
 }
@@ -23,7 +24,10 @@ TempDir::~TempDir()
     std::filesystem::remove_all(path, ignored);
 }
 
-std::string TempDir::file(const std::string& name) const { return path + "/" + name; }
+std::string TempDir::file(const std::string& name) const
+{
+    return path + "/" + name;
+}
 
 void write_file(const std::string& path, const std::string& content)
 {

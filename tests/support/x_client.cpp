@@ -15,8 +15,7 @@ namespace {
 struct FreeReply {
     void operator()(void* pointer) const { std::free(pointer); }
 };
-template <typename T>
-using Reply = std::unique_ptr<T, FreeReply>;
+template <typename T> using Reply = std::unique_ptr<T, FreeReply>;
 
 // Waits for a reply; a request that failed (the error is freed too) gives an empty pointer.
 template <typename T, typename Cookie, typename Fetch>
@@ -67,57 +66,67 @@ std::vector<std::uint32_t> PropertyValue::words() const
     return result;
 }
 
-std::optional<PropertyValue> get_property(xcb_connection_t* connection, xcb_window_t window, xcb_atom_t property)
+std::optional<PropertyValue> get_property(xcb_connection_t* connection, xcb_window_t window,
+                                          xcb_atom_t property)
 {
     const auto reply = reply_of<xcb_get_property_reply_t>(
-        connection, xcb_get_property(connection, 0, window, property, XCB_GET_PROPERTY_TYPE_ANY, 0, 1 << 20),
+        connection,
+        xcb_get_property(connection, 0, window, property, XCB_GET_PROPERTY_TYPE_ANY, 0, 1 << 20),
         xcb_get_property_reply);
     if (!reply || reply->type == XCB_NONE) return std::nullopt;
     const auto* data = static_cast<const std::uint8_t*>(xcb_get_property_value(reply.get()));
     const auto length = static_cast<std::size_t>(xcb_get_property_value_length(reply.get()));
-    return PropertyValue{reply->type, reply->format, std::vector<std::uint8_t>(data, data + length)};
+    return PropertyValue{reply->type, reply->format,
+                         std::vector<std::uint8_t>(data, data + length)};
 }
 
 xcb_atom_t intern_atom(xcb_connection_t* connection, std::string_view name, bool only_if_exists)
 {
     const auto reply = reply_of<xcb_intern_atom_reply_t>(
         connection,
-        xcb_intern_atom(connection, only_if_exists ? 1 : 0, static_cast<std::uint16_t>(name.size()), name.data()),
+        xcb_intern_atom(connection, only_if_exists ? 1 : 0, static_cast<std::uint16_t>(name.size()),
+                        name.data()),
         xcb_intern_atom_reply);
     return reply ? reply->atom : XCB_NONE;
 }
 
 std::optional<Geometry> get_geometry(xcb_connection_t* connection, xcb_window_t window)
 {
-    const auto reply = reply_of<xcb_get_geometry_reply_t>(connection, xcb_get_geometry(connection, window),
-                                                          xcb_get_geometry_reply);
+    const auto reply = reply_of<xcb_get_geometry_reply_t>(
+        connection, xcb_get_geometry(connection, window), xcb_get_geometry_reply);
     if (!reply) return std::nullopt;
-    return Geometry{reply->x, reply->y, reply->width, reply->height, reply->border_width, reply->depth};
+    return Geometry{reply->x,    reply->y, reply->width, reply->height, reply->border_width,
+                    reply->depth};
 }
 
-std::optional<WindowAttributes> get_window_attributes(xcb_connection_t* connection, xcb_window_t window)
+std::optional<WindowAttributes> get_window_attributes(xcb_connection_t* connection,
+                                                      xcb_window_t window)
 {
     const auto reply = reply_of<xcb_get_window_attributes_reply_t>(
         connection, xcb_get_window_attributes(connection, window), xcb_get_window_attributes_reply);
     if (!reply) return std::nullopt;
-    return WindowAttributes{reply->_class, reply->override_redirect != 0, reply->map_state, reply->all_event_masks};
+    return WindowAttributes{reply->_class, reply->override_redirect != 0, reply->map_state,
+                            reply->all_event_masks};
 }
 
 std::optional<Tree> query_tree(xcb_connection_t* connection, xcb_window_t window)
 {
-    const auto reply =
-        reply_of<xcb_query_tree_reply_t>(connection, xcb_query_tree(connection, window), xcb_query_tree_reply);
+    const auto reply = reply_of<xcb_query_tree_reply_t>(
+        connection, xcb_query_tree(connection, window), xcb_query_tree_reply);
     if (!reply) return std::nullopt;
     const xcb_window_t* children = xcb_query_tree_children(reply.get());
     return Tree{reply->root, reply->parent,
-                std::vector<xcb_window_t>(children, children + xcb_query_tree_children_length(reply.get()))};
+                std::vector<xcb_window_t>(children,
+                                          children + xcb_query_tree_children_length(reply.get()))};
 }
 
-std::optional<std::vector<std::uint8_t>> get_image(xcb_connection_t* connection, xcb_window_t window,
-                                                   std::uint16_t width, std::uint16_t height)
+std::optional<std::vector<std::uint8_t>> get_image(xcb_connection_t* connection,
+                                                   xcb_window_t window, std::uint16_t width,
+                                                   std::uint16_t height)
 {
     const auto reply = reply_of<xcb_get_image_reply_t>(
-        connection, xcb_get_image(connection, XCB_IMAGE_FORMAT_Z_PIXMAP, window, 0, 0, width, height, ~0U),
+        connection,
+        xcb_get_image(connection, XCB_IMAGE_FORMAT_Z_PIXMAP, window, 0, 0, width, height, ~0U),
         xcb_get_image_reply);
     if (!reply) return std::nullopt;
     const std::uint8_t* data = xcb_get_image_data(reply.get());
@@ -128,7 +137,8 @@ std::optional<xcb_window_t> find_window_by_name(xcb_connection_t* connection, xc
                                                 std::string_view name)
 {
     const auto wm_name = get_property(connection, top, XCB_ATOM_WM_NAME);
-    if (wm_name && std::string_view(reinterpret_cast<const char*>(wm_name->bytes.data()), wm_name->bytes.size()) == name) {
+    if (wm_name && std::string_view(reinterpret_cast<const char*>(wm_name->bytes.data()),
+                                    wm_name->bytes.size()) == name) {
         return top;
     }
     const auto tree = query_tree(connection, top);
@@ -139,12 +149,14 @@ std::optional<xcb_window_t> find_window_by_name(xcb_connection_t* connection, xc
     return std::nullopt;
 }
 
-std::optional<std::pair<std::int16_t, std::int16_t>> root_position(xcb_connection_t* connection, xcb_window_t window)
+std::optional<std::pair<std::int16_t, std::int16_t>> root_position(xcb_connection_t* connection,
+                                                                   xcb_window_t window)
 {
     const auto tree = query_tree(connection, window);
     if (!tree) return std::nullopt;
     const auto reply = reply_of<xcb_translate_coordinates_reply_t>(
-        connection, xcb_translate_coordinates(connection, window, tree->root, 0, 0), xcb_translate_coordinates_reply);
+        connection, xcb_translate_coordinates(connection, window, tree->root, 0, 0),
+        xcb_translate_coordinates_reply);
     if (!reply) return std::nullopt;
     return std::pair{reply->dst_x, reply->dst_y};
 }
@@ -153,7 +165,8 @@ bool is_docked(xcb_connection_t* connection, xcb_window_t window)
 {
     const auto tree = query_tree(connection, window);
     const auto attributes = get_window_attributes(connection, window);
-    return tree && tree->parent != tree->root && attributes && attributes->map_state == XCB_MAP_STATE_VIEWABLE &&
+    return tree && tree->parent != tree->root && attributes &&
+           attributes->map_state == XCB_MAP_STATE_VIEWABLE &&
            !get_property(connection, window, intern_atom(connection, "WM_STATE"));
 }
 
@@ -186,12 +199,14 @@ void fake_click(xcb_connection_t* connection, std::int16_t x, std::int16_t y, st
 bool is_painted(xcb_connection_t* connection, xcb_window_t window)
 {
     const auto pixel = get_image(connection, window, 1, 1);
-    return pixel && std::any_of(pixel->begin(), pixel->end(), [](std::uint8_t byte) { return byte != 0; });
+    return pixel &&
+           std::any_of(pixel->begin(), pixel->end(), [](std::uint8_t byte) { return byte != 0; });
 }
 
 namespace {
 
-std::optional<ClockWindows> ready_clock(xcb_connection_t* connection, xcb_window_t top, std::string_view name)
+std::optional<ClockWindows> ready_clock(xcb_connection_t* connection, xcb_window_t top,
+                                        std::string_view name)
 {
     const auto face = find_window_by_name(connection, top, name);
     const auto tree = face ? query_tree(connection, *face) : std::nullopt;
@@ -212,8 +227,8 @@ xcb_window_t window_under_pointer(xcb_connection_t* connection, xcb_window_t roo
 {
     xcb_window_t at = root;
     while (true) {
-        const auto reply = reply_of<xcb_query_pointer_reply_t>(connection, xcb_query_pointer(connection, at),
-                                                               xcb_query_pointer_reply);
+        const auto reply = reply_of<xcb_query_pointer_reply_t>(
+            connection, xcb_query_pointer(connection, at), xcb_query_pointer_reply);
         if (!reply || reply->child == XCB_NONE) return at;
         at = reply->child;
     }
@@ -243,7 +258,8 @@ bool click_on(xcb_connection_t* connection, xcb_window_t window, std::int16_t x,
                 connection, xcb_translate_coordinates(connection, window, root, x, y),
                 xcb_translate_coordinates_reply);
             if (!at) return false;
-            xcb_test_fake_input(connection, XCB_MOTION_NOTIFY, 0, XCB_CURRENT_TIME, root, at->dst_x, at->dst_y, 0);
+            xcb_test_fake_input(connection, XCB_MOTION_NOTIFY, 0, XCB_CURRENT_TIME, root, at->dst_x,
+                                at->dst_y, 0);
             return window_under_pointer(connection, root) == window;
         },
         timeout);
@@ -263,12 +279,13 @@ void send_client_message(xcb_connection_t* connection, xcb_window_t window, xcb_
     event.window = window;
     event.type = type;
     std::memcpy(event.data.data32, data.data(), sizeof event.data.data32);
-    xcb_send_event(connection, 0, window, XCB_EVENT_MASK_NO_EVENT, reinterpret_cast<const char*>(&event));
+    xcb_send_event(connection, 0, window, XCB_EVENT_MASK_NO_EVENT,
+                   reinterpret_cast<const char*>(&event));
     sync(connection);
 }
 
-void send_expose(xcb_connection_t* connection, xcb_window_t window, std::uint16_t width, std::uint16_t height,
-                 std::uint16_t count)
+void send_expose(xcb_connection_t* connection, xcb_window_t window, std::uint16_t width,
+                 std::uint16_t height, std::uint16_t count)
 {
     // SendEvent always takes 32 bytes, whatever the event's own size.
     std::array<char, 32> buffer{};

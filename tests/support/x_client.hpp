@@ -22,13 +22,14 @@ using Cookie = std::array<std::uint8_t, 16>; // an MIT-MAGIC-COOKIE-1
 // An xcb connection to `display` (RAII), presenting `cookie` when one is given.
 // Throws std::runtime_error when it cannot connect.
 class XConnection {
-public:
-  explicit XConnection(const std::string& display, const std::optional<Cookie>& cookie = std::nullopt);
-  xcb_connection_t* get() const { return connection_.get(); }
-  // The root window of screen `screen` (0 when there is no such screen).
-  xcb_window_t root(int screen = 0) const;
+  public:
+    explicit XConnection(const std::string& display,
+                         const std::optional<Cookie>& cookie = std::nullopt);
+    xcb_connection_t* get() const { return connection_.get(); }
+    // The root window of screen `screen` (0 when there is no such screen).
+    xcb_window_t root(int screen = 0) const;
 
-private:
+  private:
     struct Disconnect {
         void operator()(xcb_connection_t* connection) const { xcb_disconnect(connection); }
     };
@@ -43,10 +44,12 @@ struct PropertyValue {
     // The value read as 32-bit items (format 32 only).
     std::vector<std::uint32_t> words() const;
 };
-std::optional<PropertyValue> get_property(xcb_connection_t* connection, xcb_window_t window, xcb_atom_t property);
+std::optional<PropertyValue> get_property(xcb_connection_t* connection, xcb_window_t window,
+                                          xcb_atom_t property);
 
 // The atom of `name`; with only_if_exists, 0 when the server does not know the name yet.
-xcb_atom_t intern_atom(xcb_connection_t* connection, std::string_view name, bool only_if_exists = false);
+xcb_atom_t intern_atom(xcb_connection_t* connection, std::string_view name,
+                       bool only_if_exists = false);
 
 struct Geometry {
     std::int16_t x = 0;
@@ -66,7 +69,8 @@ struct WindowAttributes {
     std::uint8_t map_state = 0;
     std::uint32_t all_event_masks = 0; // what every client together selects on the window
 };
-std::optional<WindowAttributes> get_window_attributes(xcb_connection_t* connection, xcb_window_t window);
+std::optional<WindowAttributes> get_window_attributes(xcb_connection_t* connection,
+                                                      xcb_window_t window);
 
 struct Tree {
     xcb_window_t root = 0;
@@ -76,15 +80,17 @@ struct Tree {
 std::optional<Tree> query_tree(xcb_connection_t* connection, xcb_window_t window);
 
 // The window's pixels as a ZPixmap in the server's image byte order, rows top to bottom.
-std::optional<std::vector<std::uint8_t>> get_image(xcb_connection_t* connection, xcb_window_t window,
-                                                   std::uint16_t width, std::uint16_t height);
+std::optional<std::vector<std::uint8_t>> get_image(xcb_connection_t* connection,
+                                                   xcb_window_t window, std::uint16_t width,
+                                                   std::uint16_t height);
 
 // The first window, searched depth first from `top`, whose WM_NAME is `name`.
 std::optional<xcb_window_t> find_window_by_name(xcb_connection_t* connection, xcb_window_t top,
                                                 std::string_view name);
 
 // Where the window's top-left corner lies on the root.
-std::optional<std::pair<std::int16_t, std::int16_t>> root_position(xcb_connection_t* connection, xcb_window_t window);
+std::optional<std::pair<std::int16_t, std::int16_t>> root_position(xcb_connection_t* connection,
+                                                                   xcb_window_t window);
 
 // Docked the way a dock, slit or harbour holds a dockapp: viewable, re-parented away from the
 // root, and without the WM_STATE that a window manager puts on every client it manages
@@ -110,16 +116,18 @@ struct ClockWindows {
 // Waits until the window named `name` below `top` is viewable, its InputOnly child is mapped
 // and its face is painted: a click, an exposure or a close then meets a clock that is there
 // to take it. A name alone is written before any of that. nullopt at the timeout.
-std::optional<ClockWindows> wait_for_clock(xcb_connection_t* connection, xcb_window_t top,
-                                           std::chrono::milliseconds timeout = std::chrono::milliseconds(10000),
-                                           std::string_view name = "kestrelDial");
+std::optional<ClockWindows>
+wait_for_clock(xcb_connection_t* connection, xcb_window_t top,
+               std::chrono::milliseconds timeout = std::chrono::milliseconds(10000),
+               std::string_view name = "kestrelDial");
 
 // Moves the pointer through XTEST to (x, y) of `window` until `window` is the deepest window
 // under it (mapped, uncovered and where it was asked for), then presses and releases `button`
 // there; returns after the server has processed the press. False, with nothing pressed, when
 // the pointer is not over the window before the timeout.
 bool click_on(xcb_connection_t* connection, xcb_window_t window, std::int16_t x, std::int16_t y,
-              std::uint8_t button, std::chrono::milliseconds timeout = std::chrono::milliseconds(10000));
+              std::uint8_t button,
+              std::chrono::milliseconds timeout = std::chrono::milliseconds(10000));
 
 // Sends a ClientMessage of `type`, format 32, with `data` as its five items, to `window`
 // (no event mask: it reaches the window's owner whatever it selected).
@@ -128,8 +136,8 @@ void send_client_message(xcb_connection_t* connection, xcb_window_t window, xcb_
 
 // Sends a synthetic Expose of the whole window with the given count, to clients that
 // selected Exposure on it.
-void send_expose(xcb_connection_t* connection, xcb_window_t window, std::uint16_t width, std::uint16_t height,
-                 std::uint16_t count);
+void send_expose(xcb_connection_t* connection, xcb_window_t window, std::uint16_t width,
+                 std::uint16_t height, std::uint16_t count);
 
 // Destroys a window that another client owns; returns after the server has done it.
 void destroy_window(xcb_connection_t* connection, xcb_window_t window);

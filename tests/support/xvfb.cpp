@@ -28,7 +28,10 @@ using Clock = std::chrono::steady_clock;
 constexpr auto START_DEADLINE = std::chrono::seconds(20);
 constexpr std::chrono::milliseconds STOP_GRACE{3000};
 
-std::string errno_text(const char* what) { return std::string(what) + ": " + std::strerror(errno); }
+std::string errno_text(const char* what)
+{
+    return std::string(what) + ": " + std::strerror(errno);
+}
 
 // The current environment with `overrides` (NAME=value) put in place of their variables.
 std::vector<std::string> environment_with(const std::vector<std::string>& overrides)
@@ -38,7 +41,8 @@ std::vector<std::string> environment_with(const std::vector<std::string>& overri
         const std::string_view variable = *entry;
         const auto name = variable.substr(0, variable.find('=') + 1);
         bool replaced = false;
-        for (const auto& override_entry : overrides) replaced = replaced || override_entry.starts_with(name);
+        for (const auto& override_entry : overrides)
+            replaced = replaced || override_entry.starts_with(name);
         if (!replaced) result.emplace_back(variable);
     }
     result.insert(result.end(), overrides.begin(), overrides.end());
@@ -48,15 +52,16 @@ std::vector<std::string> environment_with(const std::vector<std::string>& overri
 std::vector<char*> c_strings(std::vector<std::string>& texts)
 {
     std::vector<char*> pointers;
-    for (auto& text : texts) pointers.push_back(text.data());
+    for (auto& text : texts)
+        pointers.push_back(text.data());
     pointers.push_back(nullptr);
     return pointers;
 }
 
 // fork + execve with stdout and stderr going to `log_path`; `keep_fd` stays open in the
 // child. The child dies with the test process, so a crashed test leaves no server behind.
-pid_t spawn(std::vector<std::string> argv, std::vector<std::string> environment, const std::string& log_path,
-            int keep_fd = -1)
+pid_t spawn(std::vector<std::string> argv, std::vector<std::string> environment,
+            const std::string& log_path, int keep_fd = -1)
 {
     const std::vector<char*> arg_pointers = c_strings(argv);
     const std::vector<char*> env_pointers = c_strings(environment);
@@ -145,7 +150,8 @@ void write_xauthority(const std::string& path, const Cookie& cookie)
     write_file(path, entry);
 }
 
-XvfbServer::XvfbServer(const std::string& screen, const std::vector<std::string>& extra_args, const XvfbAccess& access)
+XvfbServer::XvfbServer(const std::string& screen, const std::vector<std::string>& extra_args,
+                       const XvfbAccess& access)
 {
     int pipe_fds[2];
     if (pipe2(pipe_fds, O_CLOEXEC) == -1) throw std::runtime_error(errno_text("pipe2 failed"));
@@ -178,7 +184,8 @@ XvfbServer::XvfbServer(const std::string& screen, const std::vector<std::string>
     const auto deadline = Clock::now() + START_DEADLINE;
     bool complete = false;
     while (!complete && Clock::now() < deadline) {
-        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
+        const auto left =
+            std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
         pollfd readable{read_end, POLLIN, 0};
         const int ready = poll(&readable, 1, static_cast<int>(left.count()) + 1);
         if (ready == -1 && errno == EINTR) continue;
@@ -199,7 +206,10 @@ XvfbServer::XvfbServer(const std::string& screen, const std::vector<std::string>
     display_ = ":" + number.substr(0, number.find('\n'));
 }
 
-XvfbServer::~XvfbServer() { stop(pid_); }
+XvfbServer::~XvfbServer()
+{
+    stop(pid_);
+}
 
 void XvfbServer::kill_now()
 {
@@ -221,29 +231,35 @@ bool manages_a_window(const XConnection& observer)
     xcb_connection_t* connection = observer.get();
     const xcb_window_t root = observer.root();
     const auto attributes = get_window_attributes(connection, root);
-    if (!attributes || (attributes->all_event_masks & XCB_EVENT_MASK_SUBSTRUCTURE_REDIRECT) == 0) return false;
+    if (!attributes || (attributes->all_event_masks & XCB_EVENT_MASK_SUBSTRUCTURE_REDIRECT) == 0)
+        return false;
     const xcb_window_t probe = xcb_generate_id(connection);
-    xcb_create_window(connection, XCB_COPY_FROM_PARENT, probe, root, 0, 0, 16, 16, 0, XCB_WINDOW_CLASS_INPUT_OUTPUT,
-                      XCB_COPY_FROM_PARENT, 0, nullptr);
+    xcb_create_window(connection, XCB_COPY_FROM_PARENT, probe, root, 0, 0, 16, 16, 0,
+                      XCB_WINDOW_CLASS_INPUT_OUTPUT, XCB_COPY_FROM_PARENT, 0, nullptr);
     xcb_map_window(connection, probe);
-    const bool managed =
-        wait_until([&] { return get_property(connection, probe, intern_atom(connection, "WM_STATE")).has_value(); },
-                   std::chrono::milliseconds(100));
+    const bool managed = wait_until(
+        [&] {
+            return get_property(connection, probe, intern_atom(connection, "WM_STATE")).has_value();
+        },
+        std::chrono::milliseconds(100));
     destroy_window(connection, probe);
     return managed;
 }
 
 } // namespace
 
-WindowManagerSession::WindowManagerSession(const XvfbServer& server, const std::string& program,
-                                           const std::vector<std::pair<std::string, std::string>>& home_files)
+WindowManagerSession::WindowManagerSession(
+    const XvfbServer& server, const std::string& program,
+    const std::vector<std::pair<std::string, std::string>>& home_files)
 {
     for (const auto& [name, content] : home_files)
         write_file(home_.file(name), content);
-    pid_ = spawn({find_program(program)}, environment_with({"DISPLAY=" + server.display(), "HOME=" + home_.path}),
+    pid_ = spawn({find_program(program)},
+                 environment_with({"DISPLAY=" + server.display(), "HOME=" + home_.path}),
                  home_.file("wm.log"));
     XConnection observer(server.display());
-    if (!wait_until([&] { return !running() || manages_a_window(observer); }, START_DEADLINE) || !running()) {
+    if (!wait_until([&] { return !running() || manages_a_window(observer); }, START_DEADLINE) ||
+        !running()) {
         stop(pid_);
         pid_ = -1;
         throw std::runtime_error(program + " did not start managing windows: " + log());

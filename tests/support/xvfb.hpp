@@ -32,23 +32,24 @@ struct XvfbAccess {
 // the server accepts connections; throws std::runtime_error (with the server's own output)
 // when it does not start.
 class XvfbServer {
-public:
+  public:
     // screen is "WIDTHxHEIGHTxDEPTH" for screen 0; extra_args go after the standard ones.
-  explicit XvfbServer(const std::string& screen = "1280x1024x24", const std::vector<std::string>& extra_args = {},
-                      const XvfbAccess& access = {});
-  ~XvfbServer();
-  XvfbServer(const XvfbServer&) = delete;
-  XvfbServer& operator=(const XvfbServer&) = delete;
+    explicit XvfbServer(const std::string& screen = "1280x1024x24",
+                        const std::vector<std::string>& extra_args = {},
+                        const XvfbAccess& access = {});
+    ~XvfbServer();
+    XvfbServer(const XvfbServer&) = delete;
+    XvfbServer& operator=(const XvfbServer&) = delete;
 
-  // The display name, such as ":7".
-  const std::string& display() const { return display_; }
-  // The same display over TCP, such as "127.0.0.1:7" (with XvfbAccess::tcp).
-  std::string tcp_display() const { return "127.0.0.1" + display_; }
+    // The display name, such as ":7".
+    const std::string& display() const { return display_; }
+    // The same display over TCP, such as "127.0.0.1:7" (with XvfbAccess::tcp).
+    std::string tcp_display() const { return "127.0.0.1" + display_; }
 
-  // Kills the server at once (SIGKILL) and reaps it; later calls and the destructor do nothing.
-  void kill_now();
+    // Kills the server at once (SIGKILL) and reaps it; later calls and the destructor do nothing.
+    void kill_now();
 
-private:
+  private:
     TempDir log_dir_;
     pid_t pid_ = -1;
     std::string display_;
@@ -77,15 +78,15 @@ class WindowManagerSession {
 
 // fluxbox as a WindowManagerSession that returns only once its slit window exists.
 class FluxboxSession {
-public:
-  explicit FluxboxSession(const XvfbServer& server);
+  public:
+    explicit FluxboxSession(const XvfbServer& server);
 
-  // The slit: an override-redirect child of the root whose WM_WINDOW_ROLE is "fluxbox-slit".
-  std::uint32_t slit_window() const { return slit_window_; }
+    // The slit: an override-redirect child of the root whose WM_WINDOW_ROLE is "fluxbox-slit".
+    std::uint32_t slit_window() const { return slit_window_; }
 
-private:
-  WindowManagerSession session_;
-  std::uint32_t slit_window_ = 0;
+  private:
+    WindowManagerSession session_;
+    std::uint32_t slit_window_ = 0;
 };
 
 } // namespace kd::test
