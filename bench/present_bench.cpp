@@ -83,8 +83,10 @@ void present_frames(benchmark::State& state, Screen screen, bool paint_each_fram
     if (!target) return;
     kd::Settings settings;
     settings.seconds = true;
+    kd::TextScratch scratch;
     const auto paint = [&] {
-        kd::paint_face(target->buffer, kd::bench::bench_font(), settings, kd::bench::bench_instant);
+        kd::paint_face(target->buffer, kd::bench::bench_font(), scratch, settings,
+                       kd::bench::bench_instant);
     };
     if (!paint_each_frame) paint();
     xcb_connection_t* connection = kd::dock_xcb_connection(target->window);

@@ -52,11 +52,6 @@ StoredPixel stored_pixel(const PixelBuffer& buffer, Rgb color, float intensity)
     return StoredPixel{0, red, green, blue};
 }
 
-void put_pixel(PixelBuffer& buffer, std::int32_t x, std::int32_t y, Rgb color, float intensity)
-{
-    put_stored_pixel(buffer, x, y, stored_pixel(buffer, color, intensity));
-}
-
 Rgb pixel_at(const PixelBuffer& buffer, std::uint32_t x, std::uint32_t y)
 {
     if (x >= buffer.width || y >= buffer.height) return Rgb{};

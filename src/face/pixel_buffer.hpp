@@ -24,9 +24,6 @@ PixelBuffer make_pixel_buffer(std::uint32_t width, std::uint32_t height, bool ls
 // Every byte 0 (black).
 void clear_pixels(PixelBuffer& buffer);
 
-// Overwrites one pixel with colour x intensity; outside the buffer nothing happens.
-void put_pixel(PixelBuffer& buffer, std::int32_t x, std::int32_t y, Rgb color, float intensity);
-
 // One pixel's four bytes as the buffer stores them: colour x intensity in its byte order.
 using StoredPixel = std::array<std::uint8_t, 4>;
 StoredPixel stored_pixel(const PixelBuffer& buffer, Rgb color, float intensity);

@@ -82,8 +82,9 @@ std::expected<int, Error> run_main_loop(DockWindow& window, Font& font, PixelBuf
                                         const Environment& env, std::ostream& err,
                                         const LoopSeams& seams)
 {
+    TextScratch text_scratch;
     const auto repaint = [&]() -> std::expected<void, Error> {
-        paint_face(buffer, font, settings, seams.clock);
+        paint_face(buffer, font, text_scratch, settings, seams.clock);
         return present_frame(window, buffer);
     };
 

@@ -28,7 +28,8 @@ PixelBuffer painted(std::uint32_t size, const Settings& settings, bool lsb_first
 {
     test::ScopedZone zone("UTC0");
     PixelBuffer buffer = make_pixel_buffer(size, size, lsb_first);
-    paint_face(buffer, test_font(), settings, fixed_clock(EVENING));
+    TextScratch scratch;
+    paint_face(buffer, test_font(), scratch, settings, fixed_clock(EVENING));
     return buffer;
 }
 

@@ -20,7 +20,7 @@ class PutPixelByteOrder : public ::testing::TestWithParam<ByteOrderCase> {};
 TEST_P(PutPixelByteOrder, WritesTheServersOrder)
 {
     PixelBuffer buffer = make_pixel_buffer(3, 2, GetParam().lsb_first);
-    put_pixel(buffer, 2, 1, Rgb{1, 2, 3}, 1.0f);
+    put_stored_pixel(buffer, 2, 1, stored_pixel(buffer, Rgb{1, 2, 3}, 1.0f));
     const std::size_t offset = 4 * (1 * 3 + 2);
     EXPECT_EQ(
         std::vector<std::uint8_t>(buffer.bytes.begin() + offset, buffer.bytes.begin() + offset + 4),
@@ -44,7 +44,7 @@ class PutPixelIntensity : public ::testing::TestWithParam<IntensityCase> {};
 TEST_P(PutPixelIntensity, ScalesClampsAndTruncates)
 {
     PixelBuffer buffer = make_pixel_buffer(1, 1, true);
-    put_pixel(buffer, 0, 0, GetParam().color, GetParam().intensity);
+    put_stored_pixel(buffer, 0, 0, stored_pixel(buffer, GetParam().color, GetParam().intensity));
     EXPECT_EQ(pixel_at(buffer, 0, 0), GetParam().expected);
 }
 
@@ -68,7 +68,7 @@ class PutPixelOutside : public ::testing::TestWithParam<OutsideCase> {};
 TEST_P(PutPixelOutside, ChangesNothing)
 {
     PixelBuffer buffer = make_pixel_buffer(4, 3, true);
-    put_pixel(buffer, GetParam().x, GetParam().y, Rgb{9, 9, 9}, 1.0f);
+    put_stored_pixel(buffer, GetParam().x, GetParam().y, stored_pixel(buffer, Rgb{9, 9, 9}, 1.0f));
     EXPECT_TRUE(
         std::all_of(buffer.bytes.begin(), buffer.bytes.end(), [](auto b) { return b == 0; }));
 }
@@ -83,7 +83,7 @@ TEST(PixelBuffer, ClearingZeroesEveryByte)
 {
     PixelBuffer buffer = make_pixel_buffer(5, 5, false);
     for (std::int32_t i = 0; i < 5; ++i)
-        put_pixel(buffer, i, i, Rgb{255, 255, 255}, 1.0f);
+        put_stored_pixel(buffer, i, i, stored_pixel(buffer, Rgb{255, 255, 255}, 1.0f));
     const std::uint8_t* storage = buffer.bytes.data();
     clear_pixels(buffer);
     EXPECT_EQ(buffer.bytes.size(), 100u);

@@ -23,23 +23,31 @@ using kd::fuzz::require;
 
 constexpr std::uint32_t BUFFER_SIZE = 96;
 
-kd::Font& dejavu_sans_mono()
+// The font, and the scratch that every input is laid out in, as the face reuses one.
+struct Typesetting {
+    kd::Font font;
+    kd::TextScratch scratch; // released before the font it was used with
+};
+
+Typesetting& dejavu_sans_mono()
 {
-    static kd::Font font = [] {
-        auto bytes = kd::read_font_file(KD_FUZZ_FONT);
-        if (!bytes) {
-            std::fprintf(stderr, "cannot read %s: %s\n", KD_FUZZ_FONT, bytes.error().c_str());
-            std::exit(1);
-        }
-        auto parsed = kd::load_font(std::move(*bytes));
-        if (!parsed) {
-            std::fprintf(stderr, "cannot parse %s: %s\n", KD_FUZZ_FONT,
-                         parsed.error().text.c_str());
-            std::exit(1);
-        }
-        return std::move(*parsed);
-    }();
-    return font;
+    static Typesetting typesetting{[] {
+                                       auto bytes = kd::read_font_file(KD_FUZZ_FONT);
+                                       if (!bytes) {
+                                           std::fprintf(stderr, "cannot read %s: %s\n",
+                                                        KD_FUZZ_FONT, bytes.error().c_str());
+                                           std::exit(1);
+                                       }
+                                       auto parsed = kd::load_font(std::move(*bytes));
+                                       if (!parsed) {
+                                           std::fprintf(stderr, "cannot parse %s: %s\n",
+                                                        KD_FUZZ_FONT, parsed.error().text.c_str());
+                                           std::exit(1);
+                                       }
+                                       return std::move(*parsed);
+                                   }(),
+                                   {}};
+    return typesetting;
 }
 
 } // namespace
@@ -47,7 +55,7 @@ kd::Font& dejavu_sans_mono()
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
 {
     if (size < 4) return 0;
-    kd::Font& font = dejavu_sans_mono();
+    auto& [font, scratch] = dejavu_sans_mono();
 
     // 1 to 272 px in quarter pixels: the face uses 13.5 px at size 96 up to 264 px at 1024.
     const float text_size = 1.0f + static_cast<float>(data[0]) * (271.0f / 255.0f) +
@@ -59,11 +67,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const bool lsb_first = (data[3] & 0x80) != 0;
     const std::string_view text = kd::fuzz::as_text(data + 4, size - 4);
 
-    const float width = kd::text_width(font, text, text_size);
+    const float width = kd::text_width(font, scratch, text, text_size);
     require(std::isfinite(width) && width >= 0.0f, "text width is finite and not negative", text);
     if (text.empty()) require(width == 0.0f, "an empty text has no width");
 
-    if (const auto ink = kd::ink_extent(font, text, text_size)) {
+    if (const auto ink = kd::ink_extent(font, scratch, text, text_size)) {
         require(std::isfinite(ink->top) && std::isfinite(ink->bottom), "ink extent is finite",
                 text);
         require(ink->top < ink->bottom, "ink has a height", text);
@@ -74,7 +82,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const std::string right_to_left = "\xD7\x90" + std::string(text);
     for (const std::string_view drawn : {text, std::string_view(right_to_left)}) {
         kd::PixelBuffer buffer = kd::make_pixel_buffer(BUFFER_SIZE, BUFFER_SIZE, lsb_first);
-        kd::draw_text(buffer, font, drawn, text_size, x, y, max_width, align,
+        kd::draw_text(buffer, font, scratch, drawn, text_size, x, y, max_width, align,
                       kd::Rgb{255, 255, 255});
         require(buffer.width == BUFFER_SIZE && buffer.height == BUFFER_SIZE &&
                     buffer.bytes.size() == 4u * BUFFER_SIZE * BUFFER_SIZE,
@@ -83,7 +91,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         for (std::size_t i = unused_byte; i < buffer.bytes.size(); i += 4)
             require(buffer.bytes[i] == 0, "the unused byte of every pixel stays 0", drawn);
     }
-    const float right_to_left_width = kd::text_width(font, right_to_left, text_size);
+    const float right_to_left_width = kd::text_width(font, scratch, right_to_left, text_size);
     require(std::isfinite(right_to_left_width) && right_to_left_width >= 0.0f,
             "a right-to-left width is finite and not negative", right_to_left);
 

@@ -292,7 +292,8 @@ bool shows_the_face(xcb_connection_t* x, xcb_window_t window)
     if (!image) return false;
     PixelBuffer face =
         make_pixel_buffer(96, 96, xcb_get_setup(x)->image_byte_order == XCB_IMAGE_ORDER_LSB_FIRST);
-    paint_face(face, test_font(), Settings{}, system_now);
+    TextScratch scratch;
+    paint_face(face, test_font(), scratch, Settings{}, system_now);
     return *image == face.bytes;
 }
 
