@@ -1,8 +1,8 @@
 #include "face/glyph_raster.hpp"
 
 #include <algorithm>
-#include <bitset>
 #include <cstdlib>
+#include <cstring>
 
 namespace kd {
 
@@ -93,35 +93,32 @@ GlyphBounds glyph_bounds(FT_Face face, GlyphRaster& raster, const std::vector<Pl
 }
 
 void draw_glyphs(PixelBuffer& buffer, FT_Face face, GlyphRaster& raster,
-                 const std::vector<PlacedGlyph>& placed, Rgb color)
+                 const std::vector<PlacedGlyph>& placed, const ShadeTable& shades)
 {
     start_call(raster);
-    // Glyph edges repeat the same few coverage values over and over: each one's pixel is
-    // worked out once per call, not once per pixel.
-    std::array<StoredPixel, 256> shades{};
-    std::bitset<256> shaded;
+    const std::size_t stride = std::size_t{buffer.width} * 4;
     for (const PlacedGlyph& glyph : placed) {
         const GlyphBoxMemo* memo = rendered_glyph(face, raster, glyph.glyph);
         if (memo == nullptr) continue;
-        const std::int32_t left = pixel_index(glyph.origin_x + static_cast<float>(memo->left));
-        const std::int32_t top = pixel_index(glyph.baseline_y - static_cast<float>(memo->top));
-        for (unsigned r = 0; r < memo->rows; ++r) {
-            const unsigned char* row =
-                raster.coverage.data() + memo->coverage + std::size_t{r} * memo->width;
-            const std::int64_t pixel_y = static_cast<std::int64_t>(top) + r;
-            if (pixel_y < 0 || pixel_y >= buffer.height) continue;
-            for (unsigned c = 0; c < memo->width; ++c) {
-                const unsigned char coverage = row[c];
-                if (coverage == 0) continue;
-                const std::int64_t pixel_x = static_cast<std::int64_t>(left) + c;
-                if (pixel_x < 0 || pixel_x >= buffer.width) continue;
-                if (!shaded[coverage]) {
-                    shades[coverage] =
-                        stored_pixel(buffer, color, static_cast<float>(coverage) / 255.0f);
-                    shaded.set(coverage);
-                }
-                store_pixel(buffer, static_cast<std::uint32_t>(pixel_x),
-                            static_cast<std::uint32_t>(pixel_y), shades[coverage]);
+        const std::int64_t left = pixel_index(glyph.origin_x + static_cast<float>(memo->left));
+        const std::int64_t top = pixel_index(glyph.baseline_y - static_cast<float>(memo->top));
+        // The rows and columns of the glyph that fall inside the buffer, worked out once.
+        const std::int64_t first_row = std::max<std::int64_t>(0, -top);
+        const std::int64_t end_row = std::min<std::int64_t>(memo->rows, buffer.height - top);
+        const std::int64_t first_column = std::max<std::int64_t>(0, -left);
+        const std::int64_t end_column = std::min<std::int64_t>(memo->width, buffer.width - left);
+        if (first_row >= end_row || first_column >= end_column) continue;
+        const auto columns = static_cast<std::size_t>(end_column - first_column);
+        for (std::int64_t row = first_row; row < end_row; ++row) {
+            const unsigned char* from = raster.coverage.data() + memo->coverage +
+                                        static_cast<std::size_t>(row) * memo->width +
+                                        static_cast<std::size_t>(first_column);
+            std::uint8_t* to = buffer.bytes.data() + static_cast<std::size_t>(top + row) * stride +
+                               static_cast<std::size_t>(left + first_column) * 4;
+            for (std::size_t column = 0; column < columns; ++column) {
+                // Where there is no ink the pixel keeps what is there.
+                if (const unsigned char coverage = from[column]; coverage != 0)
+                    std::memcpy(to + column * 4, shades[coverage].data(), 4);
             }
         }
     }

@@ -45,8 +45,8 @@ struct GlyphBounds {
 GlyphBounds glyph_bounds(FT_Face face, GlyphRaster& raster, const std::vector<PlacedGlyph>& placed);
 
 // Renders each glyph at the face's current size and overwrites every pixel it covers with
-// the colour scaled by its coverage; pixels outside the buffer are skipped.
+// the shade of its coverage; pixels outside the buffer are skipped.
 void draw_glyphs(PixelBuffer& buffer, FT_Face face, GlyphRaster& raster,
-                 const std::vector<PlacedGlyph>& placed, Rgb color);
+                 const std::vector<PlacedGlyph>& placed, const ShadeTable& shades);
 
 } // namespace kd

@@ -33,23 +33,52 @@ std::int32_t pixel_index(float position)
 
 namespace {
 
-std::uint8_t scaled_component(std::uint8_t component, float intensity)
+StoredPixel in_byte_order(const PixelBuffer& buffer, std::uint8_t red, std::uint8_t green,
+                          std::uint8_t blue)
 {
-    const float value = std::clamp(static_cast<float>(component) * intensity, 0.0f, 255.0f);
-    // NaN survives clamp; it must not reach the integer conversion.
-    if (std::isnan(value)) return 0;
-    return static_cast<std::uint8_t>(value);
+    if (buffer.lsb_first) return StoredPixel{blue, green, red, 0};
+    return StoredPixel{0, red, green, blue};
 }
 
 } // namespace
 
-StoredPixel stored_pixel(const PixelBuffer& buffer, Rgb color, float intensity)
+StoredPixel stored_pixel(const PixelBuffer& buffer, Rgb color)
 {
-    const std::uint8_t red = scaled_component(color.red, intensity);
-    const std::uint8_t green = scaled_component(color.green, intensity);
-    const std::uint8_t blue = scaled_component(color.blue, intensity);
-    if (buffer.lsb_first) return StoredPixel{blue, green, red, 0};
-    return StoredPixel{0, red, green, blue};
+    return in_byte_order(buffer, color.red, color.green, color.blue);
+}
+
+ShadeTable shade_table(const PixelBuffer& buffer, Rgb color)
+{
+    ShadeTable table;
+    for (unsigned coverage = 0; coverage < table.size(); ++coverage) {
+        const auto level = static_cast<std::uint8_t>(coverage);
+        table[coverage] = in_byte_order(buffer, shade(color.red, level), shade(color.green, level),
+                                        shade(color.blue, level));
+    }
+    return table;
+}
+
+void fill_row(PixelBuffer& buffer, std::int32_t y, std::int32_t first, std::int32_t last,
+              const StoredPixel& pixel)
+{
+    if (y < 0 || static_cast<std::uint32_t>(y) >= buffer.height) return;
+    const std::int64_t from = std::max<std::int64_t>(first, 0);
+    const std::int64_t to = std::min<std::int64_t>(last, std::int64_t{buffer.width} - 1);
+    std::uint8_t* row = buffer.bytes.data() + std::size_t(y) * buffer.width * 4;
+    for (std::int64_t x = from; x <= to; ++x)
+        std::memcpy(row + x * 4, pixel.data(), pixel.size());
+}
+
+void fill_column(PixelBuffer& buffer, std::int32_t x, std::int32_t first, std::int32_t last,
+                 const StoredPixel& pixel)
+{
+    if (x < 0 || static_cast<std::uint32_t>(x) >= buffer.width) return;
+    const std::int64_t from = std::max<std::int64_t>(first, 0);
+    const std::int64_t to = std::min<std::int64_t>(last, std::int64_t{buffer.height} - 1);
+    const std::size_t stride = std::size_t{buffer.width} * 4;
+    std::uint8_t* column = buffer.bytes.data() + std::size_t(x) * 4;
+    for (std::int64_t y = from; y <= to; ++y)
+        std::memcpy(column + static_cast<std::size_t>(y) * stride, pixel.data(), pixel.size());
 }
 
 Rgb pixel_at(const PixelBuffer& buffer, std::uint32_t x, std::uint32_t y)

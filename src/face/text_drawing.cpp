@@ -97,12 +97,13 @@ std::optional<InkExtent> ink_extent(const Font& font, TextScratch& scratch, std:
 }
 
 void draw_text(PixelBuffer& buffer, const Font& font, TextScratch& scratch, std::string_view text,
-               float size, float x, float y, float max_width, TextAlign align, Rgb color)
+               float size, float x, float y, float max_width, TextAlign align,
+               const ShadeTable& shades)
 {
     ScratchData* data =
         laid_out(font, scratch, text, size, LayoutBox{x, y, max_width, true, align});
     if (data == nullptr) return;
-    draw_glyphs(buffer, data->face, data->raster, data->lines.placed, color);
+    draw_glyphs(buffer, data->face, data->raster, data->lines.placed, shades);
 }
 
 namespace {

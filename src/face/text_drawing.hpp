@@ -46,8 +46,10 @@ std::optional<InkExtent> ink_extent(const Font& font, TextScratch& scratch, std:
 std::string_view legible_prefix(const Font& font, std::string_view text, float max_width);
 
 // Lays the text out with its box's top-left at (x, y), wrapping at word boundaries within
-// max_width, and overwrites each covered pixel with colour x coverage.
+// max_width, and overwrites each covered pixel with the shade of its coverage: the colour's
+// shade_table.
 void draw_text(PixelBuffer& buffer, const Font& font, TextScratch& scratch, std::string_view text,
-               float size, float x, float y, float max_width, TextAlign align, Rgb color);
+               float size, float x, float y, float max_width, TextAlign align,
+               const ShadeTable& shades);
 
 } // namespace kd

@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <cmath>
 #include <limits>
 #include <vector>
 
@@ -12,78 +11,77 @@ namespace {
 
 struct ByteOrderCase {
     bool lsb_first;
-    std::vector<std::uint8_t> bytes;
+    StoredPixel solid;    // 1, 2, 3 at full intensity
+    StoredPixel half_ink; // 255, 200, 0 at coverage 128
 };
 
-class PutPixelByteOrder : public ::testing::TestWithParam<ByteOrderCase> {};
+class ByteOrder : public ::testing::TestWithParam<ByteOrderCase> {};
 
-TEST_P(PutPixelByteOrder, WritesTheServersOrder)
+TEST_P(ByteOrder, PixelsAreWrittenInTheServersOrder)
 {
     PixelBuffer buffer = make_pixel_buffer(3, 2, GetParam().lsb_first);
-    put_stored_pixel(buffer, 2, 1, stored_pixel(buffer, Rgb{1, 2, 3}, 1.0f));
-    const std::size_t offset = 4 * (1 * 3 + 2);
-    EXPECT_EQ(
-        std::vector<std::uint8_t>(buffer.bytes.begin() + offset, buffer.bytes.begin() + offset + 4),
-        GetParam().bytes);
+    EXPECT_EQ(stored_pixel(buffer, Rgb{1, 2, 3}), GetParam().solid);
+    EXPECT_EQ(shade_table(buffer, Rgb{255, 200, 0})[128], GetParam().half_ink);
+    EXPECT_EQ(shade_table(buffer, Rgb{1, 2, 3})[255], GetParam().solid);
+    EXPECT_EQ(shade_table(buffer, Rgb{1, 2, 3})[0], StoredPixel{});
+    fill_row(buffer, 1, 2, 2, stored_pixel(buffer, Rgb{1, 2, 3}));
+    EXPECT_TRUE(
+        std::equal(buffer.bytes.begin() + 20, buffer.bytes.end(), GetParam().solid.begin()));
     EXPECT_EQ(pixel_at(buffer, 2, 1), (Rgb{1, 2, 3}));
     EXPECT_EQ(std::count(buffer.bytes.begin(), buffer.bytes.end(), 0), 24 - 3);
 }
 
-INSTANTIATE_TEST_SUITE_P(Orders, PutPixelByteOrder,
-                         ::testing::Values(ByteOrderCase{true, {3, 2, 1, 0}},
-                                           ByteOrderCase{false, {0, 1, 2, 3}}));
+INSTANTIATE_TEST_SUITE_P(Orders, ByteOrder,
+                         ::testing::Values(ByteOrderCase{true, {3, 2, 1, 0}, {0, 100, 128, 0}},
+                                           ByteOrderCase{false, {0, 1, 2, 3}, {0, 128, 100, 0}}));
 
-struct IntensityCase {
-    Rgb color;
-    float intensity;
-    Rgb expected;
-};
-
-class PutPixelIntensity : public ::testing::TestWithParam<IntensityCase> {};
-
-TEST_P(PutPixelIntensity, ScalesClampsAndTruncates)
+// Integer shading gives the very bytes of the float product, for every pair.
+TEST(Shade, IsTheTruncatedProductOfComponentAndCoverageOver255)
 {
-    PixelBuffer buffer = make_pixel_buffer(1, 1, true);
-    put_stored_pixel(buffer, 0, 0, stored_pixel(buffer, GetParam().color, GetParam().intensity));
-    EXPECT_EQ(pixel_at(buffer, 0, 0), GetParam().expected);
+    for (unsigned component = 0; component < 256; ++component)
+        for (unsigned coverage = 0; coverage < 256; ++coverage) {
+            const float product =
+                static_cast<float>(component) * (static_cast<float>(coverage) / 255.0f);
+            ASSERT_EQ(
+                shade(static_cast<std::uint8_t>(component), static_cast<std::uint8_t>(coverage)),
+                static_cast<std::uint8_t>(product))
+                << component << " x " << coverage;
+        }
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Values, PutPixelIntensity,
-    ::testing::Values(
-        IntensityCase{{255, 200, 0}, 0.5f, {127, 100, 0}},
-        IntensityCase{{255, 255, 255}, 0.999f, {254, 254, 254}},
-        IntensityCase{{100, 200, 255}, 2.0f, {200, 255, 255}},
-        IntensityCase{{100, 200, 255}, -1.0f, {0, 0, 0}},
-        IntensityCase{{100, 200, 255}, std::numeric_limits<float>::quiet_NaN(), {0, 0, 0}},
-        IntensityCase{{100, 200, 255}, std::numeric_limits<float>::infinity(), {255, 255, 255}}));
-
-struct OutsideCase {
-    std::int32_t x;
-    std::int32_t y;
+struct FillCase {
+    bool row;
+    std::int32_t at, first, last;
+    int written; // pixels of the 4 x 3 buffer
 };
 
-class PutPixelOutside : public ::testing::TestWithParam<OutsideCase> {};
+class Fill : public ::testing::TestWithParam<FillCase> {};
 
-TEST_P(PutPixelOutside, ChangesNothing)
+TEST_P(Fill, WritesOnlyWhatLiesInsideTheBuffer)
 {
+    const FillCase& c = GetParam();
     PixelBuffer buffer = make_pixel_buffer(4, 3, true);
-    put_stored_pixel(buffer, GetParam().x, GetParam().y, stored_pixel(buffer, Rgb{9, 9, 9}, 1.0f));
-    EXPECT_TRUE(
-        std::all_of(buffer.bytes.begin(), buffer.bytes.end(), [](auto b) { return b == 0; }));
+    (c.row ? fill_row : fill_column)(buffer, c.at, c.first, c.last, StoredPixel{9, 9, 9, 0});
+    EXPECT_EQ(std::count(buffer.bytes.begin(), buffer.bytes.end(), 9), 3 * c.written);
 }
 
+constexpr std::int32_t LOWEST = std::numeric_limits<std::int32_t>::min();
+constexpr std::int32_t HIGHEST = std::numeric_limits<std::int32_t>::max();
+
 INSTANTIATE_TEST_SUITE_P(
-    Positions, PutPixelOutside,
-    ::testing::Values(OutsideCase{4, 0}, OutsideCase{0, 3}, OutsideCase{-1, 0}, OutsideCase{0, -1},
-                      OutsideCase{std::numeric_limits<std::int32_t>::min(), 0},
-                      OutsideCase{0, std::numeric_limits<std::int32_t>::max()}));
+    Ranges, Fill,
+    ::testing::Values(FillCase{true, 0, 1, 2, 2}, FillCase{true, 2, -5, 9, 4},
+                      FillCase{true, 3, 0, 3, 0}, FillCase{true, -1, 0, 3, 0},
+                      FillCase{true, 1, 4, 9, 0}, FillCase{true, 1, LOWEST, HIGHEST, 4},
+                      FillCase{true, 1, 2, 1, 0}, FillCase{false, 3, -1, 1, 2},
+                      FillCase{false, 4, 0, 2, 0}, FillCase{false, LOWEST, 0, 2, 0},
+                      FillCase{false, 0, LOWEST, HIGHEST, 3}, FillCase{false, HIGHEST, 0, 2, 0}));
 
 TEST(PixelBuffer, ClearingZeroesEveryByte)
 {
     PixelBuffer buffer = make_pixel_buffer(5, 5, false);
     for (std::int32_t i = 0; i < 5; ++i)
-        put_stored_pixel(buffer, i, i, stored_pixel(buffer, Rgb{255, 255, 255}, 1.0f));
+        fill_row(buffer, i, 0, i, stored_pixel(buffer, Rgb{255, 255, 255}));
     const std::uint8_t* storage = buffer.bytes.data();
     clear_pixels(buffer);
     EXPECT_EQ(buffer.bytes.size(), 100u);

@@ -13,7 +13,8 @@ namespace {
 
 using test::test_font;
 
-constexpr Rgb WHITE{255, 255, 255};
+// White on the little-endian buffers of every test.
+const ShadeTable WHITE = shade_table(PixelBuffer{}, Rgb{255, 255, 255});
 
 // Rows and columns that hold any ink, as half-open ranges.
 struct InkBox {

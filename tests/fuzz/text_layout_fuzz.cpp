@@ -83,7 +83,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     for (const std::string_view drawn : {text, std::string_view(right_to_left)}) {
         kd::PixelBuffer buffer = kd::make_pixel_buffer(BUFFER_SIZE, BUFFER_SIZE, lsb_first);
         kd::draw_text(buffer, font, scratch, drawn, text_size, x, y, max_width, align,
-                      kd::Rgb{255, 255, 255});
+                      kd::shade_table(buffer, kd::Rgb{255, 255, 255}));
         require(buffer.width == BUFFER_SIZE && buffer.height == BUFFER_SIZE &&
                     buffer.bytes.size() == 4u * BUFFER_SIZE * BUFFER_SIZE,
                 "drawing leaves the buffer's size alone");
