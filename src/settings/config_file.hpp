@@ -1,6 +1,7 @@
 #pragma once
 // Where the config file lives, how it reads, and the command line laid over it.
 
+#include "base/arguments.hpp"
 #include "base/environment.hpp"
 #include "settings/settings.hpp"
 
