@@ -14,61 +14,12 @@ using test::read_file;
 using test::TempDir;
 using test::write_file;
 
-constexpr const char* DEFAULT_TEXT = R"text(# kestrelDial configuration
-# See: kestrelDial --help
-
-# Time format: 12h or 24h
-# format = 24h
-
-# Show seconds in time display
-# seconds = false
-
-# Show abbreviated month name
-# short_month = false
-
-# Fixed UTC offset, e.g. +4, -5, +5:30 (default: system local time).
-# When set, a compact indicator like (+4) is shown beside the time.
-# Note: a fixed offset does not follow daylight saving time.
-# timezone =
-
-# Custom text shown beside the date (overrides the timezone indicator).
-# label =
-
-# Window size in pixels, 96 to 1024 (96 and 128 are the classic sizes)
-# size = 96
-
-# Font file path (leave commented for auto-detect via fontconfig)
-# No fallback font: Japanese/CJK text in the label needs a CJK-capable
-# font, e.g. /usr/share/fonts/ja-ipafonts/ipagp.ttf
-# font = /path/to/font.ttf
-
-# Color theme: zenburn
-# theme =
-
-# Main color (R, G, B)
-# color = 0, 255, 0
-
-# Dim color (R, G, B)
-# dim_color = 0, 200, 0
-
-# Left click command
-# left_click =
-
-# Middle click command (default: reload config)
-# middle_click =
-
-# Right click command
-# right_click =
-
-# Run in the background
-# background = true
-
-# Show extra informational messages
-# verbose = false
-
-# Suppress all non-error output
-# quiet = false
-)text";
+// docs/config.example ships as documentation: it is the text written for the defaults, and the
+// one copy of that text the tests compare with.
+std::string example_config_text()
+{
+    return read_file(std::string(KD_SOURCE_DIR) + "/docs/config.example");
+}
 
 constexpr const char* FULL_TEXT = R"text(# kestrelDial configuration
 # See: kestrelDial --help
@@ -148,10 +99,10 @@ Settings full_settings()
     return s;
 }
 
-TEST(RenderConfig, DefaultsGiveFiftyFourLinesWithoutActiveLine)
+TEST(RenderConfig, DefaultsGiveTheExampleFileOfFiftyFourLinesWithoutActiveLine)
 {
     const std::string text = render_config(Settings{});
-    EXPECT_EQ(text, DEFAULT_TEXT);
+    EXPECT_EQ(text, example_config_text());
     EXPECT_EQ(std::count(text.begin(), text.end(), '\n'), 54);
     EXPECT_EQ(settings_from_text(text), Settings{});
 }
@@ -257,7 +208,7 @@ TEST(WriteNewConfig, PutsTheTextOnlyWhereNoFileIs)
     EXPECT_EQ(write_new_config(dir.file("there"), Settings{}), false);
     EXPECT_EQ(read_file(dir.file("there")), "size = 200\n");
     EXPECT_EQ(write_new_config(dir.file("a/config"), Settings{}), true);
-    EXPECT_EQ(read_file(dir.file("a/config")), DEFAULT_TEXT);
+    EXPECT_EQ(read_file(dir.file("a/config")), example_config_text());
     const auto refused = write_new_config(dir.file("newdir/"), Settings{});
     ASSERT_FALSE(refused);
     EXPECT_EQ(refused.error().text,
