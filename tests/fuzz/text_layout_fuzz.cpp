@@ -28,7 +28,7 @@ kd::Font& dejavu_sans_mono()
     static kd::Font font = [] {
         auto bytes = kd::read_font_file(KD_FUZZ_FONT);
         if (!bytes) {
-            std::fprintf(stderr, "cannot read %s: %s\n", KD_FUZZ_FONT, bytes.error().c_str());
+            std::fprintf(stderr, "cannot read %s: %s\n", KD_FUZZ_FONT, bytes.error().text.c_str());
             std::exit(1);
         }
         auto parsed = kd::load_font(std::move(*bytes));
