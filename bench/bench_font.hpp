@@ -12,7 +12,7 @@ inline const Font& bench_font()
 {
     static Font font = [] {
         auto bytes = read_font_file(KD_TEST_FONT);
-        if (!bytes) throw std::runtime_error(bytes.error());
+        if (!bytes) throw std::runtime_error(bytes.error().text);
         auto parsed = load_font(std::move(*bytes));
         if (!parsed) throw std::runtime_error(parsed.error().text);
         return std::move(*parsed);

@@ -2,8 +2,6 @@
 // The options the program knows and the few questions its readers ask of the argument list.
 // Each reader asks for itself, as its own rule says: the rules differ on purpose.
 
-#include "base/environment.hpp"
-
 #include <array>
 #include <optional>
 #include <span>
@@ -12,6 +10,9 @@
 #include <vector>
 
 namespace kd {
+
+// The process's arguments as given, the program name first; never changed while it runs.
+using Arguments = std::vector<std::string>;
 
 struct Option {
     std::string_view name;

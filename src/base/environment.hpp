@@ -10,8 +10,6 @@
 
 namespace kd {
 
-using Arguments = std::vector<std::string>;
-
 struct Environment {
     // Gives the value of a variable, or nothing when it is unset.
     std::function<std::optional<std::string>(std::string_view name)> get;

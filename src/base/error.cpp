@@ -13,6 +13,11 @@ std::string os_error_text(int error_number)
            ")";
 }
 
+Error os_error(int error_number)
+{
+    return Error{Error::Kind::Description, os_error_text(error_number), error_number};
+}
+
 namespace {
 
 struct CodeRange {

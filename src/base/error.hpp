@@ -15,6 +15,9 @@ struct Error {
     };
     Kind kind = Kind::Message;
     std::string text;
+    // The errno value behind an error from the system, for a caller that acts on which one it
+    // was or words its own message around it; 0 for every other error.
+    int error_number = 0;
 };
 
 inline Error program_message(std::string text)
@@ -28,6 +31,9 @@ inline Error description(std::string text)
 
 // The system's text for an errno value followed by " (os error N)".
 std::string os_error_text(int error_number);
+
+// The system's error for an errno value: a description in the words of os_error_text.
+Error os_error(int error_number);
 
 // The message in double quotes with backslash escapes for quotes, backslashes and
 // non-printable characters.

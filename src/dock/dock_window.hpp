@@ -1,7 +1,7 @@
 #pragma once
 // The docked window: connection, windows, properties. No xcb type leaks out of src/dock.
 
-#include "base/environment.hpp"
+#include "base/arguments.hpp"
 #include "base/error.hpp"
 #include "settings/settings.hpp"
 

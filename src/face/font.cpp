@@ -1,70 +1,13 @@
 #include "face/font.hpp"
 
-#include "base/descriptor.hpp"
+#include "base/file_reading.hpp"
 #include "face/font_data.hpp"
-
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
-#include <algorithm>
-#include <cerrno>
 
 namespace kd {
 
-namespace {
-
-std::string too_large_text(std::uint64_t size)
+std::expected<std::vector<std::uint8_t>, Error> read_font_file(const std::string& path)
 {
-    return "Font file too large (" + std::to_string(size) + " bytes, max " +
-           std::to_string(MAX_FONT_FILE_SIZE) + " bytes)";
-}
-
-} // namespace
-
-// Only regular files are read. A directory gives the system's EISDIR text; a FIFO, socket or
-// device (/dev/zero never ends, a FIFO may never deliver) is refused before anything is read,
-// so reading a font can neither hang nor exhaust memory. The read itself is bounded too, in
-// case the file grows after the size check.
-std::expected<std::vector<std::uint8_t>, std::string> read_font_file(const std::string& path)
-{
-    struct stat metadata{};
-    if (::stat(path.c_str(), &metadata) != 0) return std::unexpected(os_error_text(errno));
-    if (S_ISDIR(metadata.st_mode)) return std::unexpected(os_error_text(EISDIR));
-    if (!S_ISREG(metadata.st_mode)) return std::unexpected(std::string("Not a regular file"));
-    const auto reported = static_cast<std::uint64_t>(metadata.st_size);
-    if (reported > MAX_FONT_FILE_SIZE) return std::unexpected(too_large_text(reported));
-
-    Descriptor file(::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
-    if (file.fd < 0) return std::unexpected(os_error_text(errno));
-    // The path may have been replaced between the two looks.
-    struct stat opened{};
-    if (::fstat(file.fd, &opened) != 0) return std::unexpected(os_error_text(errno));
-    if (S_ISDIR(opened.st_mode)) return std::unexpected(os_error_text(EISDIR));
-    if (!S_ISREG(opened.st_mode)) return std::unexpected(std::string("Not a regular file"));
-
-    // One byte more than expected, so that the end of the file is seen without a second
-    // allocation; a file that grew meanwhile still stops at the limit.
-    std::vector<std::uint8_t> bytes(
-        static_cast<std::size_t>(std::min<std::uint64_t>(static_cast<std::uint64_t>(opened.st_size),
-                                                         MAX_FONT_FILE_SIZE)) +
-        1);
-    std::size_t filled = 0;
-    for (;;) {
-        if (filled == bytes.size()) {
-            if (bytes.size() > MAX_FONT_FILE_SIZE) return std::unexpected(too_large_text(filled));
-            bytes.resize(std::min<std::size_t>(bytes.size() * 2, MAX_FONT_FILE_SIZE + 1));
-        }
-        const ssize_t got = ::read(file.fd, bytes.data() + filled, bytes.size() - filled);
-        if (got < 0) {
-            if (errno == EINTR) continue;
-            return std::unexpected(os_error_text(errno));
-        }
-        if (got == 0) break;
-        filled += static_cast<std::size_t>(got);
-    }
-    bytes.resize(filled);
-    return bytes;
+    return read_whole_file(path, ReadLimit{MAX_FONT_FILE_SIZE, "Font file"});
 }
 
 namespace {

@@ -17,7 +17,7 @@ inline constexpr std::uint64_t MAX_FONT_FILE_SIZE = 10485760;
 // The whole file, or the reason it could not be read ("No such file or directory (os error
 // 2)", "Font file too large (...)", "Not a regular file" for FIFOs and devices, which could
 // block or never end). At most MAX_FONT_FILE_SIZE + 1 bytes are ever read.
-std::expected<std::vector<std::uint8_t>, std::string> read_font_file(const std::string& path);
+std::expected<std::vector<std::uint8_t>, Error> read_font_file(const std::string& path);
 
 struct FontData; // FreeType library and face, owned
 

@@ -48,7 +48,7 @@ std::expected<FoundFont, Error> find_font(const std::optional<std::string>& conf
         auto bytes = read_font_file(*configured);
         if (!bytes)
             return std::unexpected(
-                program_message("Cannot read font '" + *configured + "': " + bytes.error()));
+                program_message("Cannot read font '" + *configured + "': " + bytes.error().text));
         announce(*configured);
         auto font = load_font(std::move(*bytes));
         if (!font) return std::unexpected(font.error());

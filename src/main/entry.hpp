@@ -1,6 +1,7 @@
 #pragma once
 // The program from argument list to exit status.
 
+#include "base/arguments.hpp"
 #include "base/environment.hpp"
 
 #include <istream>

@@ -1,6 +1,7 @@
 #pragma once
 // The running clock: events, reloads, repaints when the shown text changes, computed waits.
 
+#include "base/arguments.hpp"
 #include "base/environment.hpp"
 #include "base/error.hpp"
 #include "dock/dock_event.hpp"

@@ -1,6 +1,7 @@
 #pragma once
 // Clock mode: settings, detaching, font, window, and then the main loop.
 
+#include "base/arguments.hpp"
 #include "base/environment.hpp"
 #include "base/error.hpp"
 

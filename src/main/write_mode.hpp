@@ -1,6 +1,7 @@
 #pragma once
 // --write-config [PATH] and --configure: build the settings, maybe ask, write, exit.
 
+#include "base/arguments.hpp"
 #include "base/environment.hpp"
 #include "base/error.hpp"
 #include "settings/settings.hpp"

@@ -1,15 +1,9 @@
 #include "settings/config_file.hpp"
 
 #include "base/arguments.hpp"
-#include "base/descriptor.hpp"
+#include "base/file_reading.hpp"
 #include "base/utf8.hpp"
 #include "settings/value_syntax.hpp"
-
-#include <algorithm>
-#include <cerrno>
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 namespace kd {
 
@@ -90,35 +84,12 @@ std::optional<std::string> config_path(const Arguments& args, const Environment&
     return std::nullopt;
 }
 
-std::optional<std::string> read_config_text(const std::string& path)
+std::expected<std::string, Error> read_config_text(const std::string& path)
 {
-    // O_NONBLOCK keeps a FIFO without a writer from stalling the open; anything that is
-    // not a regular file is refused before a single byte is read.
-    const Descriptor file(::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY));
-    if (file.fd < 0) return std::nullopt;
-    struct stat status{};
-    if (::fstat(file.fd, &status) != 0 || !S_ISREG(status.st_mode)) return std::nullopt;
-    if (static_cast<std::uint64_t>(status.st_size) > MAX_CONFIG_FILE_SIZE) return std::nullopt;
-
-    // Sized from fstat so a reload does not touch a whole mebibyte; the buffer grows only for
-    // a file that grew since, and one byte beyond the limit tells such a file from one that
-    // did not.
-    std::string text(static_cast<std::size_t>(status.st_size) + 1, '\0');
-    std::size_t filled = 0;
-    for (;;) {
-        if (filled == text.size()) {
-            if (text.size() > MAX_CONFIG_FILE_SIZE) break;
-            text.resize(std::min(text.size() * 2, MAX_CONFIG_FILE_SIZE + 1));
-        }
-        const ssize_t count = ::read(file.fd, text.data() + filled, text.size() - filled);
-        if (count < 0 && errno == EINTR) continue;
-        if (count < 0) return std::nullopt;
-        if (count == 0) break;
-        filled += static_cast<std::size_t>(count);
-    }
-    if (filled > MAX_CONFIG_FILE_SIZE) return std::nullopt;
-    text.resize(filled);
-    if (!is_valid_utf8(text)) return std::nullopt;
+    auto bytes = read_whole_file(path, ReadLimit{MAX_CONFIG_FILE_SIZE, "Config file"});
+    if (!bytes) return std::unexpected(bytes.error());
+    std::string text(bytes->begin(), bytes->end());
+    if (!is_valid_utf8(text)) return std::unexpected(program_message("Config file is not UTF-8"));
     return text;
 }
 
@@ -149,7 +120,8 @@ Settings load_settings(const Arguments& args, const Environment& env)
 {
     const std::optional<std::string> path = config_path(args, env);
     if (!path) return Settings{};
-    const std::optional<std::string> text = read_config_text(*path);
+    // An unreadable file counts as no file: nothing is said about it.
+    const auto text = read_config_text(*path);
     if (!text) return Settings{};
     return settings_from_text(*text);
 }

@@ -1,10 +1,13 @@
 #pragma once
 // Where the config file lives, how it reads, and the command line laid over it.
 
+#include "base/arguments.hpp"
 #include "base/environment.hpp"
+#include "base/error.hpp"
 #include "settings/settings.hpp"
 
 #include <cstddef>
+#include <expected>
 #include <optional>
 #include <ostream>
 #include <string>
@@ -19,9 +22,9 @@ inline constexpr std::size_t MAX_CONFIG_FILE_SIZE = std::size_t{1024} * 1024;
 // $XDG_CONFIG_HOME/kestrelDial/config, else $HOME/.config/kestrelDial/config.
 std::optional<std::string> config_path(const Arguments& args, const Environment& env);
 
-// The whole file as text, or nothing when it is missing, not a regular file, too large,
-// unreadable or not UTF-8. Never blocks on a FIFO.
-std::optional<std::string> read_config_text(const std::string& path);
+// The whole file as text, or why not: missing, not a regular file, too large, unreadable or
+// not UTF-8. Never blocks on a FIFO.
+std::expected<std::string, Error> read_config_text(const std::string& path);
 
 // Defaults with the lines of a config file's text applied (themes included).
 Settings settings_from_text(std::string_view text);

@@ -41,8 +41,7 @@ TEST(ErrorLine, QuotesOwnMessagesButNotSystemDescriptions)
 {
     EXPECT_EQ(error_line(program_message("Failed to parse font: bad \"head\"")),
               "Error: \"Failed to parse font: bad \\\"head\\\"\"\n");
-    EXPECT_EQ(error_line(description(os_error_text(13))),
-              "Error: Permission denied (os error 13)\n");
+    EXPECT_EQ(error_line(os_error(13)), "Error: Permission denied (os error 13)\n");
 }
 
 } // namespace

@@ -13,7 +13,7 @@ namespace kd::test {
 inline Font parse_test_font(const std::string& path)
 {
     auto bytes = read_font_file(path);
-    if (!bytes) throw std::runtime_error("cannot read " + path + ": " + bytes.error());
+    if (!bytes) throw std::runtime_error("cannot read " + path + ": " + bytes.error().text);
     auto parsed = load_font(std::move(*bytes));
     if (!parsed) throw std::runtime_error(parsed.error().text);
     return std::move(*parsed);

@@ -23,6 +23,21 @@ using kd::fuzz::require;
 
 constexpr std::uint32_t BUFFER_SIZE = 96;
 
+kd::Font parsed_font()
+{
+    auto bytes = kd::read_font_file(KD_FUZZ_FONT);
+    if (!bytes) {
+        std::fprintf(stderr, "cannot read %s: %s\n", KD_FUZZ_FONT, bytes.error().text.c_str());
+        std::exit(1);
+    }
+    auto parsed = kd::load_font(std::move(*bytes));
+    if (!parsed) {
+        std::fprintf(stderr, "cannot parse %s: %s\n", KD_FUZZ_FONT, parsed.error().text.c_str());
+        std::exit(1);
+    }
+    return std::move(*parsed);
+}
+
 // The font, and the scratch that every input is laid out in, as the face reuses one.
 struct Typesetting {
     kd::Font font;
@@ -31,22 +46,7 @@ struct Typesetting {
 
 Typesetting& dejavu_sans_mono()
 {
-    static Typesetting typesetting{[] {
-                                       auto bytes = kd::read_font_file(KD_FUZZ_FONT);
-                                       if (!bytes) {
-                                           std::fprintf(stderr, "cannot read %s: %s\n",
-                                                        KD_FUZZ_FONT, bytes.error().c_str());
-                                           std::exit(1);
-                                       }
-                                       auto parsed = kd::load_font(std::move(*bytes));
-                                       if (!parsed) {
-                                           std::fprintf(stderr, "cannot parse %s: %s\n",
-                                                        KD_FUZZ_FONT, parsed.error().text.c_str());
-                                           std::exit(1);
-                                       }
-                                       return std::move(*parsed);
-                                   }(),
-                                   {}};
+    static Typesetting typesetting{parsed_font(), {}};
     return typesetting;
 }
 

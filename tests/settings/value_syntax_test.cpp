@@ -5,16 +5,26 @@
 namespace kd {
 namespace {
 
-struct ColorCase {
+// A text, and the value it reads as or nothing when it is rejected.
+template <typename T> struct ParseCase {
     std::string text;
-    std::optional<Rgb> expected;
+    std::optional<T> expected;
 };
 
-class ParseColor : public testing::TestWithParam<ColorCase> {};
+template <typename T> class Parses : public testing::TestWithParam<ParseCase<T>> {
+  protected:
+    void check(std::optional<T> (*parse)(std::string_view))
+    {
+        EXPECT_EQ(parse(this->GetParam().text), this->GetParam().expected) << this->GetParam().text;
+    }
+};
+
+using ColorCase = ParseCase<Rgb>;
+using ParseColor = Parses<Rgb>;
 
 TEST_P(ParseColor, ReadsOrRejects)
 {
-    EXPECT_EQ(parse_color(GetParam().text), GetParam().expected) << GetParam().text;
+    check(parse_color);
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -36,16 +46,12 @@ TEST(FormatColor, WritesCommaAndBlank)
     EXPECT_EQ(format_color(Rgb{0, 7, 255}), "0, 7, 255");
 }
 
-struct OffsetCase {
-    std::string text;
-    std::optional<std::int32_t> expected;
-};
-
-class ParseUtcOffset : public testing::TestWithParam<OffsetCase> {};
+using OffsetCase = ParseCase<std::int32_t>;
+using ParseUtcOffset = Parses<std::int32_t>;
 
 TEST_P(ParseUtcOffset, ReadsOrRejects)
 {
-    EXPECT_EQ(parse_utc_offset(GetParam().text), GetParam().expected) << GetParam().text;
+    check(parse_utc_offset);
 }
 
 constexpr std::int32_t hours(int h, int m = 0)
@@ -73,25 +79,17 @@ INSTANTIATE_TEST_SUITE_P(
                     OffsetCase{"+99999999999", std::nullopt}, OffsetCase{"+1:2:3", std::nullopt},
                     OffsetCase{"+5.5", std::nullopt}));
 
-struct IndicatorCase {
-    std::int32_t offset;
-    std::string indicator;
-};
-
-class OffsetIndicator : public testing::TestWithParam<IndicatorCase> {};
-
-TEST_P(OffsetIndicator, WrapsSignHoursAndMinutes)
+TEST(OffsetIndicator, WrapsSignHoursAndMinutes)
 {
-    EXPECT_EQ(offset_indicator(GetParam().offset), GetParam().indicator);
-    EXPECT_EQ("(" + offset_text(GetParam().offset) + ")", GetParam().indicator);
+    for (const auto& [offset, indicator] :
+         {std::pair{hours(4), "(+4)"}, std::pair{-hours(5), "(-5)"},
+          std::pair{hours(5, 30), "(+5:30)"}, std::pair{hours(5, 45), "(+5:45)"},
+          std::pair{-hours(9, 30), "(-9:30)"}, std::pair{0, "(+0)"}, std::pair{hours(18), "(+18)"},
+          std::pair{hours(5, 3), "(+5:03)"}}) {
+        EXPECT_EQ(offset_indicator(offset), indicator);
+        EXPECT_EQ("(" + offset_text(offset) + ")", indicator);
+    }
 }
-
-INSTANTIATE_TEST_SUITE_P(
-    Offsets, OffsetIndicator,
-    testing::Values(IndicatorCase{hours(4), "(+4)"}, IndicatorCase{-hours(5), "(-5)"},
-                    IndicatorCase{hours(5, 30), "(+5:30)"}, IndicatorCase{hours(5, 45), "(+5:45)"},
-                    IndicatorCase{-hours(9, 30), "(-9:30)"}, IndicatorCase{0, "(+0)"},
-                    IndicatorCase{hours(18), "(+18)"}, IndicatorCase{hours(5, 3), "(+5:03)"}));
 
 TEST(FaceIndicator, LabelWinsAndIsWrappedUnlessAlreadyParenthesised)
 {
@@ -109,16 +107,12 @@ TEST(FaceIndicator, LabelWinsAndIsWrappedUnlessAlreadyParenthesised)
     EXPECT_EQ(face_indicator(settings), "())");
 }
 
-struct SizeCase {
-    std::string text;
-    std::optional<std::uint64_t> expected;
-};
-
-class ParseSize : public testing::TestWithParam<SizeCase> {};
+using SizeCase = ParseCase<std::uint64_t>;
+using ParseSize = Parses<std::uint64_t>;
 
 TEST_P(ParseSize, KeepsOnlyNinetySixToTenTwentyFour)
 {
-    EXPECT_EQ(parse_size(GetParam().text), GetParam().expected) << GetParam().text;
+    check(parse_size);
 }
 
 INSTANTIATE_TEST_SUITE_P(
