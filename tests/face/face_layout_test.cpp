@@ -3,6 +3,7 @@
 #include "face/text_drawing.hpp"
 #include "font_fixture.hpp"
 #include "scoped_zone.hpp"
+#include "settings/value_syntax.hpp"
 
 #include <gtest/gtest.h>
 
@@ -24,10 +25,11 @@ Clock fixed_clock(Instant instant)
     return [instant] { return instant; };
 }
 
-PixelBuffer painted(std::uint32_t size, const Settings& settings, bool lsb_first = true)
+PixelBuffer painted(std::uint32_t size, const Settings& settings, bool lsb_first = true,
+                    const std::optional<ChannelTables>& channels = std::nullopt)
 {
     test::ScopedZone zone("UTC0");
-    PixelBuffer buffer = make_pixel_buffer(size, size, lsb_first);
+    PixelBuffer buffer = make_pixel_buffer(size, size, lsb_first, channels);
     TextScratch scratch;
     paint_face(buffer, test_font(), scratch, settings, fixed_clock(EVENING));
     return buffer;
@@ -133,6 +135,38 @@ TEST(PaintFace, BothByteOrdersShowTheSameFace)
         ASSERT_EQ(lsb.bytes[i], 0) << i;
     for (std::size_t i = 0; i < msb.bytes.size(); i += 4)
         ASSERT_EQ(msb.bytes[i], 0) << i;
+}
+
+// A server whose channels are not 8 bits at 16, 8 and 0 gets, pixel for pixel, what converting
+// the 8-bit face through the channel tables gives, in either byte order.
+TEST(PaintFace, OtherChannelLayoutsShowTheConvertedFace)
+{
+    Settings settings;
+    settings.seconds = true;
+    settings.label = "Home";
+    settings.theme = "zenburn";
+    apply_theme(settings, false, false);
+    for (const bool lsb_first : {true, false})
+        for (const auto& channels :
+             {channel_tables(0x3ff00000, 0xffc00, 0x3ff), channel_tables(0xff, 0xff00, 0xff0000)}) {
+            ASSERT_TRUE(channels);
+            const PixelBuffer plain = painted(131, settings, lsb_first);
+            const PixelBuffer deep = painted(131, settings, lsb_first, channels);
+            ASSERT_EQ(deep.bytes.size(), plain.bytes.size());
+            for (std::uint32_t y = 0; y < 131; ++y)
+                for (std::uint32_t x = 0; x < 131; ++x) {
+                    const Rgb color = pixel_at(plain, x, y);
+                    const std::uint32_t value = channels->red[color.red] |
+                                                channels->green[color.green] |
+                                                channels->blue[color.blue];
+                    const std::size_t at = (std::size_t{y} * 131 + x) * 4;
+                    for (std::size_t k = 0; k < 4; ++k) {
+                        const std::size_t shift = 8 * (lsb_first ? k : 3 - k);
+                        ASSERT_EQ(deep.bytes[at + k], static_cast<std::uint8_t>(value >> shift))
+                            << x << "," << y;
+                    }
+                }
+        }
 }
 
 // Rows [top, bottom) of the texts' ink within a band of rows, ignoring the bevel columns.

@@ -77,6 +77,28 @@ INSTANTIATE_TEST_SUITE_P(
                       FillCase{false, 4, 0, 2, 0}, FillCase{false, LOWEST, 0, 2, 0},
                       FillCase{false, 0, LOWEST, HIGHEST, 3}, FillCase{false, HIGHEST, 0, 2, 0}));
 
+TEST(ChannelTables, OnlyAnotherLayoutThanThePaintersHasThem)
+{
+    // The painter's own layout, and visuals without colour masks, need none.
+    EXPECT_FALSE(channel_tables(0xff0000, 0xff00, 0xff));
+    EXPECT_FALSE(channel_tables(0, 0, 0));
+    EXPECT_FALSE(channel_tables(0xf0f000, 0xf00, 0xff));
+    EXPECT_FALSE(channel_tables(0xffff00, 0xff00, 0xff));
+
+    // 10 bits each: 255 fills the channel, 128 is the nearest of 1023 steps.
+    const auto deep = channel_tables(0x3ff00000, 0xffc00, 0x3ff);
+    ASSERT_TRUE(deep);
+    EXPECT_EQ(deep->red[255], 0x3ff00000u);
+    EXPECT_EQ(deep->green[255], 0xffc00u);
+    EXPECT_EQ(deep->blue[128], 514u);
+    EXPECT_EQ(deep->red[0] | deep->green[0] | deep->blue[0], 0u);
+
+    // Blue and red swapped places.
+    const auto swapped = channel_tables(0xff, 0xff00, 0xff0000);
+    ASSERT_TRUE(swapped);
+    EXPECT_EQ(swapped->red[0x12] | swapped->green[0x34] | swapped->blue[0x56], 0x563412u);
+}
+
 TEST(PixelBuffer, ClearingZeroesEveryByte)
 {
     PixelBuffer buffer = make_pixel_buffer(5, 5, false);
