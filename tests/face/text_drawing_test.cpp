@@ -16,54 +16,53 @@ using test::test_font;
 // White on the little-endian buffers of every test.
 const ShadeTable WHITE = shade_table(PixelBuffer{}, Rgb{255, 255, 255});
 
-// Rows and columns that hold any ink, as half-open ranges.
+// Rows and columns that hold any ink, as half-open ranges, and how many runs of inked rows
+// there are (the lines of a text).
 struct InkBox {
-    int top = -1, bottom = -1, left = -1, right = -1;
+    int top = -1, bottom = -1, left = -1, right = -1, row_runs = 0;
     bool empty() const { return top < 0; }
 };
 
 InkBox inked(const PixelBuffer& buffer)
 {
     InkBox box;
-    for (std::uint32_t y = 0; y < buffer.height; ++y)
+    for (std::uint32_t y = 0; y < buffer.height; ++y) {
+        const int yi = static_cast<int>(y);
+        const bool after_gap = box.bottom != yi;
         for (std::uint32_t x = 0; x < buffer.width; ++x) {
             if (pixel_at(buffer, x, y) == Rgb{}) continue;
-            const int xi = static_cast<int>(x), yi = static_cast<int>(y);
-            if (box.empty()) box = InkBox{yi, yi + 1, xi, xi + 1};
-            box.top = std::min(box.top, yi);
-            box.bottom = std::max(box.bottom, yi + 1);
+            const int xi = static_cast<int>(x);
+            if (box.empty()) box = InkBox{yi, yi, xi, xi + 1};
+            box.row_runs += after_gap && box.bottom != yi + 1;
+            box.bottom = yi + 1;
             box.left = std::min(box.left, xi);
             box.right = std::max(box.right, xi + 1);
         }
+    }
     return box;
 }
 
-int inked_row_runs(const PixelBuffer& buffer)
-{
-    int runs = 0;
-    bool previous = false;
-    for (std::uint32_t y = 0; y < buffer.height; ++y) {
-        bool any = false;
-        for (std::uint32_t x = 0; x < buffer.width && !any; ++x)
-            any = pixel_at(buffer, x, y) != Rgb{};
-        if (any && !previous) ++runs;
-        previous = any;
-    }
-    return runs;
-}
-
 // Every test lays its texts out in a scratch of its own.
-class WithScratch : public ::testing::Test {
-  protected:
+struct WithScratch : ::testing::Test {
     TextScratch scratch;
 };
 using TextMeasure = WithScratch;
 using DrawText = WithScratch;
 
-TEST_F(TextMeasure, EmptyAndBlankTexts)
+// Nothing is laid out for an empty text or at a size that cannot be drawn; blanks have no ink.
+TEST_F(TextMeasure, NothingToLayOutGivesNothing)
 {
-    EXPECT_EQ(text_width(test_font(), scratch, "", 20.0f), 0.0f);
-    EXPECT_FALSE(ink_extent(test_font(), scratch, "", 20.0f).has_value());
+    for (const auto& [text, size] : {std::pair<std::string_view, float>{"", 20.0f},
+                                     {"ABC", 0.0f},
+                                     {"ABC", -5.0f},
+                                     {"ABC", std::numeric_limits<float>::quiet_NaN()},
+                                     {"ABC", std::numeric_limits<float>::infinity()}}) {
+        EXPECT_EQ(text_width(test_font(), scratch, text, size), 0.0f) << size;
+        EXPECT_FALSE(ink_extent(test_font(), scratch, text, size).has_value()) << size;
+        PixelBuffer buffer = make_pixel_buffer(32, 32, true);
+        draw_text(buffer, test_font(), scratch, text, size, 0, 0, 32, TextAlign::Left, WHITE);
+        EXPECT_TRUE(inked(buffer).empty()) << size;
+    }
     EXPECT_FALSE(ink_extent(test_font(), scratch, "   ", 20.0f).has_value());
     EXPECT_GT(text_width(test_font(), scratch, "   A", 20.0f), 0.0f);
 }
@@ -79,18 +78,6 @@ TEST_F(TextMeasure, LeadingBlankAddsItsAdvance)
     // A trailing blank counts by its position only, which is where the letter's box ends.
     EXPECT_NEAR(text_width(test_font(), scratch, "A ", size),
                 text_width(test_font(), scratch, "A", size), 1.0f);
-}
-
-TEST_F(TextMeasure, UnusableSizesLayOutNothing)
-{
-    for (const float size : {0.0f, -5.0f, std::numeric_limits<float>::quiet_NaN(),
-                             std::numeric_limits<float>::infinity()}) {
-        EXPECT_EQ(text_width(test_font(), scratch, "ABC", size), 0.0f) << size;
-        EXPECT_FALSE(ink_extent(test_font(), scratch, "ABC", size).has_value()) << size;
-        PixelBuffer buffer = make_pixel_buffer(32, 32, true);
-        draw_text(buffer, test_font(), scratch, "ABC", size, 0, 0, 32, TextAlign::Left, WHITE);
-        EXPECT_TRUE(inked(buffer).empty()) << size;
-    }
 }
 
 // Each scratch sets its own size on the font for each call, and follows the font it is given.
@@ -158,7 +145,7 @@ TEST_F(DrawText, WrapsWordsThatDoNotFitAndHonoursHardBreaks)
         draw_text(buffer, test_font(), scratch, text, 20.0f, 0, 0, max_width, TextAlign::Left,
                   WHITE);
         EXPECT_LE(inked(buffer).right, max_width) << text;
-        return inked_row_runs(buffer);
+        return inked(buffer).row_runs;
     };
     EXPECT_EQ(lines("MON TUE WED", 300.0f), 1);
     EXPECT_EQ(lines("MON TUE WED", 80.0f), 3);

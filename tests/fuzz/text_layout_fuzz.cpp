@@ -23,31 +23,23 @@ using kd::fuzz::require;
 
 constexpr std::uint32_t BUFFER_SIZE = 96;
 
-kd::Font parsed_font()
+kd::Font& dejavu_sans_mono()
 {
-    auto bytes = kd::read_font_file(KD_FUZZ_FONT);
-    if (!bytes) {
-        std::fprintf(stderr, "cannot read %s: %s\n", KD_FUZZ_FONT, bytes.error().text.c_str());
-        std::exit(1);
-    }
-    auto parsed = kd::load_font(std::move(*bytes));
-    if (!parsed) {
-        std::fprintf(stderr, "cannot parse %s: %s\n", KD_FUZZ_FONT, parsed.error().text.c_str());
-        std::exit(1);
-    }
-    return std::move(*parsed);
-}
-
-// The font, and the scratch that every input is laid out in, as the face reuses one.
-struct Typesetting {
-    kd::Font font;
-    kd::TextScratch scratch; // released before the font it was used with
-};
-
-Typesetting& dejavu_sans_mono()
-{
-    static Typesetting typesetting{parsed_font(), {}};
-    return typesetting;
+    static kd::Font font = [] {
+        auto bytes = kd::read_font_file(KD_FUZZ_FONT);
+        if (!bytes) {
+            std::fprintf(stderr, "cannot read %s: %s\n", KD_FUZZ_FONT, bytes.error().text.c_str());
+            std::exit(1);
+        }
+        auto parsed = kd::load_font(std::move(*bytes));
+        if (!parsed) {
+            std::fprintf(stderr, "cannot parse %s: %s\n", KD_FUZZ_FONT,
+                         parsed.error().text.c_str());
+            std::exit(1);
+        }
+        return std::move(*parsed);
+    }();
+    return font;
 }
 
 } // namespace
@@ -55,7 +47,9 @@ Typesetting& dejavu_sans_mono()
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
 {
     if (size < 4) return 0;
-    auto& [font, scratch] = dejavu_sans_mono();
+    const kd::Font& font = dejavu_sans_mono();
+    // One scratch for every input, as the face keeps one; made after the font, released before.
+    static kd::TextScratch scratch;
 
     // 1 to 272 px in quarter pixels: the face uses 13.5 px at size 96 up to 264 px at 1024.
     const float text_size = 1.0f + static_cast<float>(data[0]) * (271.0f / 255.0f) +
