@@ -40,34 +40,29 @@ long first_difference(const std::vector<std::uint8_t>& a, const std::vector<std:
     return -1;
 }
 
+// Presents `frame` and reads the window back on a connection of its own to `observed`.
+void expect_shown(DockWindow& window, const PixelBuffer& frame, const std::string& observed)
+{
+    const auto result = present_frame(window, frame);
+    ASSERT_TRUE(result) << result.error().text;
+    sync(dock_xcb_connection(window));
+    XConnection observer(observed);
+    const auto side = static_cast<std::uint16_t>(window.size);
+    const auto image = get_image(observer.get(), window.face_window, side, side);
+    ASSERT_TRUE(image);
+    EXPECT_EQ(first_difference(*image, frame.bytes), -1);
+}
+
 class PresentTest : public DockOnXvfb, public ::testing::WithParamInterface<std::uint32_t> {};
 
 TEST_P(PresentTest, FrameReadsBackPixelForPixel)
 {
     const std::uint32_t size = GetParam();
     DockWindow window = open_or_fail(display(), size);
-    const PixelBuffer frame = patterned_frame(size, window);
-    ASSERT_TRUE(present_frame(window, frame));
-    // The image is read on another connection: make sure the server has drawn it first.
-    sync(dock_xcb_connection(window));
-
-    XConnection observer(display());
-    const auto image =
-        get_image(observer.get(), window.face_window, static_cast<std::uint16_t>(size),
-                  static_cast<std::uint16_t>(size));
-    ASSERT_TRUE(image);
-    ASSERT_EQ(image->size(), frame.bytes.size());
-    EXPECT_EQ(first_difference(*image, frame.bytes), -1);
-
+    expect_shown(window, patterned_frame(size, window), display());
     // A second frame replaces the first entirely.
-    const PixelBuffer black = make_pixel_buffer(size, size, window.lsb_first, window.channels);
-    ASSERT_TRUE(present_frame(window, black));
-    sync(dock_xcb_connection(window));
-    EXPECT_EQ(first_difference(*get_image(observer.get(), window.face_window,
-                                          static_cast<std::uint16_t>(size),
-                                          static_cast<std::uint16_t>(size)),
-                               black.bytes),
-              -1);
+    expect_shown(window, make_pixel_buffer(size, size, window.lsb_first, window.channels),
+                 display());
 }
 
 INSTANTIATE_TEST_SUITE_P(Sizes, PresentTest, ::testing::Values(96u, 255u, 256u, 1024u));
@@ -87,19 +82,6 @@ TEST_F(DockOnXvfb, FrameOfAnotherShapeIsRefusedBeforeAnythingIsSent)
     EXPECT_FALSE(present_frame(window, deep));
     // The connection is still good for a proper frame.
     EXPECT_TRUE(present_frame(window, patterned_frame(128, window)));
-}
-
-// Presents `frame` and reads the window back on a connection of its own to `observed`.
-void expect_shown(DockWindow& window, const PixelBuffer& frame, const std::string& observed)
-{
-    const auto result = present_frame(window, frame);
-    ASSERT_TRUE(result) << result.error().text;
-    sync(dock_xcb_connection(window));
-    XConnection observer(observed);
-    const auto side = static_cast<std::uint16_t>(window.size);
-    const auto image = get_image(observer.get(), window.face_window, side, side);
-    ASSERT_TRUE(image);
-    EXPECT_EQ(first_difference(*image, frame.bytes), -1);
 }
 
 // A 30-bit screen: the frame is painted in its channels and goes out as it is.

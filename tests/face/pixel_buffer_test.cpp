@@ -23,8 +23,6 @@ TEST_P(ByteOrder, PixelsAreWrittenInTheServersOrder)
     EXPECT_EQ(stored_pixel(buffer, Rgb{1, 2, 3}), GetParam().solid);
     EXPECT_EQ(shade_table(buffer, Rgb{255, 200, 0})[128], GetParam().half_ink);
     fill_row(buffer, 1, 2, 2, stored_pixel(buffer, Rgb{1, 2, 3}));
-    EXPECT_TRUE(
-        std::equal(buffer.bytes.begin() + 20, buffer.bytes.end(), GetParam().solid.begin()));
     EXPECT_EQ(pixel_at(buffer, 2, 1), (Rgb{1, 2, 3}));
     EXPECT_EQ(std::count(buffer.bytes.begin(), buffer.bytes.end(), 0), 24 - 3);
 }
@@ -101,17 +99,14 @@ TEST(ChannelTables, OnlyAnotherLayoutThanThePaintersHasThem)
     EXPECT_EQ(swapped->red[0x12] | swapped->green[0x34] | swapped->blue[0x56], 0x563412u);
 }
 
-TEST(PixelBuffer, ClearingZeroesEveryByte)
+TEST(PixelBuffer, ClearingZeroesEveryByteInPlace)
 {
     PixelBuffer buffer = make_pixel_buffer(5, 5, false);
-    for (std::int32_t i = 0; i < 5; ++i)
-        fill_row(buffer, i, 0, i, stored_pixel(buffer, Rgb{255, 255, 255}));
+    fill_row(buffer, 2, 0, 4, stored_pixel(buffer, Rgb{255, 255, 255}));
     const std::uint8_t* storage = buffer.bytes.data();
     clear_pixels(buffer);
-    EXPECT_EQ(buffer.bytes.size(), 100u);
-    EXPECT_EQ(buffer.bytes.data(), storage); // cleared in place, never reallocated
-    EXPECT_TRUE(
-        std::all_of(buffer.bytes.begin(), buffer.bytes.end(), [](auto b) { return b == 0; }));
+    EXPECT_EQ(buffer.bytes.data(), storage); // never reallocated
+    EXPECT_EQ(std::count(buffer.bytes.begin(), buffer.bytes.end(), 0), 100);
 }
 
 struct IndexCase {

@@ -43,14 +43,12 @@ InkBox inked(const PixelBuffer& buffer)
 }
 
 // Every test lays its texts out in a scratch of its own.
-struct WithScratch : ::testing::Test {
+struct TextDrawing : ::testing::Test {
     TextScratch scratch;
 };
-using TextMeasure = WithScratch;
-using DrawText = WithScratch;
 
 // Nothing is laid out for an empty text or at a size that cannot be drawn; blanks have no ink.
-TEST_F(TextMeasure, NothingToLayOutGivesNothing)
+TEST_F(TextDrawing, NothingToLayOutGivesNothing)
 {
     for (const auto& [text, size] : {std::pair<std::string_view, float>{"", 20.0f},
                                      {"ABC", 0.0f},
@@ -67,7 +65,7 @@ TEST_F(TextMeasure, NothingToLayOutGivesNothing)
     EXPECT_GT(text_width(test_font(), scratch, "   A", 20.0f), 0.0f);
 }
 
-TEST_F(TextMeasure, LeadingBlankAddsItsAdvance)
+TEST_F(TextDrawing, LeadingBlankAddsItsAdvance)
 {
     const float size = 40.0f;
     // DejaVu Sans Mono: every advance is 1233 of 2048 units.
@@ -81,7 +79,7 @@ TEST_F(TextMeasure, LeadingBlankAddsItsAdvance)
 }
 
 // Each scratch sets its own size on the font for each call, and follows the font it is given.
-TEST_F(TextMeasure, ScratchesKeepToThemselves)
+TEST_F(TextDrawing, ScratchesKeepToThemselves)
 {
     TextScratch other;
     const float small = text_width(test_font(), scratch, "Kestrel", 20.0f);
@@ -98,7 +96,7 @@ struct DrawCase {
     float size;
 };
 
-class DrawnInk : public WithScratch, public ::testing::WithParamInterface<DrawCase> {};
+class DrawnInk : public TextDrawing, public ::testing::WithParamInterface<DrawCase> {};
 
 // What is drawn must agree with what was measured: the face centres texts by these numbers.
 TEST_P(DrawnInk, AgreesWithTheMeasurements)
@@ -129,7 +127,7 @@ INSTANTIATE_TEST_SUITE_P(Texts, DrawnInk,
                                            DrawCase{"(+5:30)", 15.0f}, DrawCase{"Wgjy", 33.0f},
                                            DrawCase{"31", 264.0f}));
 
-TEST_F(DrawText, BaselineSitsAtTheAscent)
+TEST_F(TextDrawing, BaselineSitsAtTheAscent)
 {
     // "H" stands on the baseline: its ink ends at ascent * size / units per em.
     const float size = 100.0f;
@@ -138,7 +136,7 @@ TEST_F(DrawText, BaselineSitsAtTheAscent)
     EXPECT_NEAR(extent->bottom, 1901.0f * size / 2048.0f, 1.0f);
 }
 
-TEST_F(DrawText, WrapsWordsThatDoNotFitAndHonoursHardBreaks)
+TEST_F(TextDrawing, WrapsWordsThatDoNotFitAndHonoursHardBreaks)
 {
     const auto lines = [&](std::string_view text, float max_width) {
         PixelBuffer buffer = make_pixel_buffer(300, 200, true);
@@ -152,7 +150,7 @@ TEST_F(DrawText, WrapsWordsThatDoNotFitAndHonoursHardBreaks)
     EXPECT_EQ(lines("AB\nCD", 300.0f), 2);
 }
 
-TEST_F(DrawText, CentresEachLineWithinTheWidth)
+TEST_F(TextDrawing, CentresEachLineWithinTheWidth)
 {
     PixelBuffer buffer = make_pixel_buffer(200, 60, true);
     draw_text(buffer, test_font(), scratch, "HH", 30.0f, 20.0f, 0, 160.0f, TextAlign::Center,
@@ -162,7 +160,7 @@ TEST_F(DrawText, CentresEachLineWithinTheWidth)
     EXPECT_NEAR((box.left + box.right) / 2.0, 100.0, 2.0);
 }
 
-TEST_F(DrawText, ClipsAtTheBufferEdges)
+TEST_F(TextDrawing, ClipsAtTheBufferEdges)
 {
     PixelBuffer buffer = make_pixel_buffer(40, 40, true);
     draw_text(buffer, test_font(), scratch, "MM", 60.0f, -20.0f, -10.0f, 100.0f, TextAlign::Left,
@@ -175,7 +173,7 @@ TEST_F(DrawText, ClipsAtTheBufferEdges)
 
 // The mono font has one advance for every glyph and no kerning: a left-to-right text must be
 // exactly its characters drawn one by one, one advance apart, in reading order.
-TEST_F(DrawText, LeftToRightTextIsItsCharactersOneAdvanceApart)
+TEST_F(TextDrawing, LeftToRightTextIsItsCharactersOneAdvanceApart)
 {
     const float size = 21.0f;
     const std::string text = "09:05:07 PM (Kestrel, +5:30) [x]";
@@ -202,7 +200,7 @@ struct DisplayOrderCase {
     float max_width;
 };
 
-class DrawnInDisplayOrder : public WithScratch,
+class DrawnInDisplayOrder : public TextDrawing,
                             public ::testing::WithParamInterface<DisplayOrderCase> {};
 
 TEST_P(DrawnInDisplayOrder, LikeTheTextInThatOrder)
@@ -279,7 +277,7 @@ INSTANTIATE_TEST_SUITE_P(
         return std::string(test_case.param.name);
     });
 
-TEST_F(DrawText, MissingCharactersShowTheFontsOwnGlyph)
+TEST_F(TextDrawing, MissingCharactersShowTheFontsOwnGlyph)
 {
     // DejaVu Sans Mono has no CJK; glyph 0 is drawn in its place.
     const auto extent = ink_extent(test_font(), scratch, "\xE4\xB8\xAD", 30.0f);
