@@ -5,7 +5,7 @@
 
 #include <fcntl.h>
 
-#include <string_view>
+#include <regex>
 #include <tuple>
 
 namespace kd::test {
@@ -197,13 +197,10 @@ TEST_P(ConnectFailure, EndsWithStatusOneAndTheErrorLine)
     std::optional<FakeXServer> fake;
     if (!row.answer.empty()) fake.emplace(row.answer);
     const std::string shown = fake ? fake->display() : display();
-    const auto named = [&](std::string text) {
-        for (auto at = text.find("{d}"); at != std::string::npos; at = text.find("{d}"))
-            text.replace(at, 3, shown);
-        return text;
+    const auto named = [&](const std::string& text) {
+        return std::regex_replace(text, std::regex(R"(\{d\})"), shown);
     };
-    const TempDir home;
-    std::vector<std::string> env{"HOME=" + home.path, "PATH=/usr/bin:/bin"};
+    std::vector<std::string> env{"HOME=/nonexistent", "PATH=/usr/bin:/bin"};
     if (row.display) env.push_back("DISPLAY=" + named(*row.display));
     const auto result = run_program({KD_BINARY, "--quiet", "--font", KD_TEST_FONT}, env, "",
                                     std::chrono::seconds(30));
@@ -274,13 +271,21 @@ INSTANTIATE_TEST_SUITE_P(
                     "the X server sent an event or reply of an impossible length (the "
                     "connection was closed)"}));
 
-// The clock needs no more descriptors than a plain X client and its wake-up timer.
+// The clock needs no more descriptors than a plain X client and its wake-up timer (and the
+// sanitizers' runtime its pipe); what the test's runner left open is closed first.
 TEST_F(DockOnXvfb, StartsWithFiveDescriptors)
 {
+#ifdef __SANITIZE_ADDRESS__
+    const std::string limit = "7";
+#else
+    const std::string limit = "5";
+#endif
+    const std::string script = "for fd in /proc/self/fd/*; do n=${fd##*/}; ((n > 2)) && eval "
+                               "\"exec $n>&-\" 2>/dev/null; done; ulimit -n " +
+                               limit + " && exec \"$0\" --font \"$1\"";
     const TempDir home;
-    RunningProgram clock(
-        {"/bin/sh", "-c", "ulimit -n 5 && exec \"$0\" --font \"$1\"", KD_BINARY, KD_TEST_FONT},
-        {"HOME=" + home.path, "PATH=/usr/bin:/bin", "DISPLAY=" + display()});
+    RunningProgram clock({"/bin/bash", "-c", script, KD_BINARY, KD_TEST_FONT},
+                         {"HOME=" + home.path, "PATH=/usr/bin:/bin", "DISPLAY=" + display()});
     EXPECT_TRUE(clock.wait_for_stderr("kestrelDial: running", std::chrono::seconds(30)))
         << clock.stderr_text();
 }
