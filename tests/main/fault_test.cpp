@@ -1,6 +1,6 @@
 // Faults from the outside world while the clock runs: the window manager going away and
 // coming back, the config file being rewritten under a storm of reloads or saved while a
-// reload writes its own copy, and a start with the standard descriptors closed.
+// reload writes its own copy, and standard descriptors closed or never read.
 #include "support/child_process.hpp"
 #include "support/temp_dir.hpp"
 #include "support/x_client.hpp"
@@ -11,6 +11,7 @@
 #include <atomic>
 #include <csignal>
 #include <cstdio>
+#include <fcntl.h>
 #include <filesystem>
 #include <string>
 #include <thread>
@@ -30,15 +31,16 @@ bool shows_bevel(xcb_connection_t* x, xcb_window_t window)
            (*pixels)[2] == 30;
 }
 
-// Whether some pixel of the window is r, g, b, in either image byte order.
+// Whether some pixel of the window is r, g, b in the server's byte order (green is red in both).
 bool shows_color(xcb_connection_t* x, xcb_window_t window, std::uint8_t r, std::uint8_t g,
                  std::uint8_t b)
 {
     const auto pixels = get_image(x, window, 96, 96);
     if (!pixels) return false;
+    const bool lsb_first = xcb_get_setup(x)->image_byte_order == XCB_IMAGE_ORDER_LSB_FIRST;
     for (std::size_t i = 0; i + 3 < pixels->size(); i += 4) {
         const std::uint8_t* p = pixels->data() + i;
-        if ((p[0] == b && p[1] == g && p[2] == r) || (p[1] == r && p[2] == g && p[3] == b))
+        if (lsb_first ? p[0] == b && p[1] == g && p[2] == r : p[1] == r && p[2] == g && p[3] == b)
             return true;
     }
     return false;
@@ -128,33 +130,54 @@ TEST(Faults, ConfigRewrittenDuringAReloadStormNeverHurtsTheClock)
     EXPECT_EQ(clock.stderr_text().find("Error"), std::string::npos) << clock.stderr_text();
 }
 
-TEST(Faults, ClosedStandardDescriptorsStayOffTheXConnection)
+// Standard descriptors as start-up scripts and loggers may leave them: closed, or standard
+// error a pipe whose reader has stalled.
+class StandardDescriptors : public ::testing::TestWithParam<std::string> {};
+
+TEST_P(StandardDescriptors, NeitherLandOnTheXConnectionNorStopTheClock)
 {
-    for (const char* closing : {"2>&-", "<&- >&- 2>&-"}) {
-        SCOPED_TRACE(closing);
-        XvfbServer server;
-        TempDir home;
-        XConnection x(server.display());
-        RunningProgram clock(
-            {"/bin/sh", "-c", std::string("exec \"$@\" ") + closing, "sh", KD_BINARY, "--font",
-             KD_TEST_FONT},
-            {"HOME=" + home.path, "PATH=/usr/bin:/bin", "DISPLAY=" + server.display()});
-        const auto windows = wait_for_clock(x.get(), x.root());
-        ASSERT_TRUE(windows);
-        ASSERT_TRUE(clock.wait_until_catching(SIGHUP, 10s));
-        for (int fd = 0; fd <= 2; ++fd) {
-            std::error_code error;
-            const auto target = std::filesystem::read_symlink(
-                "/proc/" + std::to_string(clock.pid()) + "/fd/" + std::to_string(fd), error);
-            EXPECT_FALSE(target.string().starts_with("socket:")) << fd << " is " << target;
-        }
-        // A reload, and its status line, and the face still follows it.
-        write_file(home.path + "/.config/kestrelDial/config", "color = 255, 0, 0\n");
-        clock.send_signal(SIGHUP);
-        EXPECT_TRUE(wait_until([&] { return shows_color(x.get(), windows->face, 255, 0, 0); }));
-        EXPECT_TRUE(clock.running());
+    XvfbServer server;
+    TempDir home;
+    XConnection x(server.display());
+    const bool stalled = GetParam() == "stalled";
+    const ErrorChannel channel;
+    channel.stall();
+    RunningProgram clock({"/bin/sh", "-c", "exec \"$@\" " + (stalled ? "" : GetParam()), "sh",
+                          KD_BINARY, "--font", KD_TEST_FONT},
+                         {"HOME=" + home.path, "PATH=/usr/bin:/bin", "DISPLAY=" + server.display()},
+                         ChildSetup{.stderr_fd = stalled ? channel.writer.fd : -1});
+    const auto windows = wait_for_clock(x.get(), x.root());
+    ASSERT_TRUE(windows);
+    ASSERT_TRUE(clock.wait_until_catching(SIGHUP, 10s));
+    for (int fd = 0; fd <= 2; ++fd) {
+        std::error_code error;
+        const auto target = std::filesystem::read_symlink(
+            "/proc/" + std::to_string(clock.pid()) + "/fd/" + std::to_string(fd), error);
+        EXPECT_FALSE(target.string().starts_with("socket:")) << fd << " is " << target;
     }
+    // A reload, and its status line, and the face still follows it.
+    const auto reload_shows = [&](const std::string& color, std::uint8_t r, std::uint8_t g,
+                                  std::uint8_t b) {
+        write_file(home.path + "/.config/kestrelDial/config", "color = " + color + "\n");
+        clock.send_signal(SIGHUP);
+        EXPECT_TRUE(wait_until([&] { return shows_color(x.get(), windows->face, r, g, b); }));
+    };
+    reload_shows("255, 0, 0", 255, 0, 0);
+    channel.take(); // the reader takes lines again
+    reload_shows("0, 0, 255", 0, 0, 255);
+    request_close(x.get(), windows->face);
+    EXPECT_EQ(clock.wait_exit(10s), 0);
+    if (stalled) {
+        EXPECT_EQ(channel.take(),
+                  "kestrelDial: 3 lines dropped while standard error was not being read\n"
+                  "kestrelDial: config reloaded (SIGHUP)\n"
+                  "kestrelDial: exiting\n");
+    }
+    EXPECT_EQ(fcntl(channel.writer.fd, F_GETFL) & O_NONBLOCK, 0);
 }
+
+INSTANTIATE_TEST_SUITE_P(ClosedOrStalled, StandardDescriptors,
+                         ::testing::Values("2>&-", "<&- >&- 2>&-", "stalled"));
 
 // strace's tampering with the clock's calls. Whatever call puts the clock's copy in place is
 // held for 3 s, so the user's save lands between the clock's look at the path and its copy's

@@ -9,6 +9,7 @@
 #include <poll.h>
 #include <sstream>
 #include <stdexcept>
+#include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <thread>
@@ -229,8 +230,37 @@ RunResult run_program(const std::vector<std::string>& argv, const std::vector<st
     return result;
 }
 
+ErrorChannel::ErrorChannel(bool socket)
+{
+    int ends[2];
+    const int made = socket ? ::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, ends)
+                            : ::pipe2(ends, O_CLOEXEC);
+    if (made != 0) throw std::runtime_error("cannot make a channel for standard error");
+    reader = Descriptor(ends[0]);
+    writer = Descriptor(ends[1]);
+    ::fcntl(reader.fd, F_SETFL, O_NONBLOCK);
+}
+
+void ErrorChannel::stall() const
+{
+    const std::string block(4096, '.');
+    ::fcntl(writer.fd, F_SETFL, O_NONBLOCK);
+    while (::write(writer.fd, block.data(), block.size()) > 0) {
+    }
+    ::fcntl(writer.fd, F_SETFL, 0);
+}
+
+std::string ErrorChannel::take() const
+{
+    std::string text;
+    char chunk[4096];
+    for (ssize_t n; (n = ::read(reader.fd, chunk, sizeof chunk)) > 0;)
+        text.append(chunk, static_cast<std::size_t>(n));
+    return text;
+}
+
 RunningProgram::RunningProgram(const std::vector<std::string>& argv,
-                               const std::vector<std::string>& env)
+                               const std::vector<std::string>& env, const ChildSetup& setup)
     : stdout_path_(make_capture_file("stdout")), stderr_path_(make_capture_file("stderr"))
 {
     const ExecPlan plan = make_plan(argv, env);
@@ -240,7 +270,7 @@ RunningProgram::RunningProgram(const std::vector<std::string>& argv,
     if (dev_null < 0 || out < 0 || err < 0) throw std::runtime_error("cannot open capture files");
     pid_ = ::fork();
     if (pid_ < 0) throw std::runtime_error("fork failed");
-    if (pid_ == 0) exec_child(plan, dev_null, out, err);
+    if (pid_ == 0) exec_child(plan, dev_null, out, setup.stderr_fd >= 0 ? setup.stderr_fd : err);
     ::setpgid(pid_, pid_);
     ::close(dev_null);
     ::close(out);
