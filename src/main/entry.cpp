@@ -6,7 +6,9 @@
 #include "main/startup.hpp"
 #include "main/write_mode.hpp"
 
+#include <cerrno>
 #include <chrono>
+#include <new>
 #include <string>
 #include <string_view>
 
@@ -61,11 +63,16 @@ constexpr std::chrono::milliseconds LAST_LINE_PATIENCE{1000};
 std::expected<int, Error> run_mode(bool write_mode, const Arguments& args, const Environment& env,
                                    std::istream& in, std::ostream& err)
 {
-    if (write_mode) {
-        const FontDetector detect_font = [&env] { return fc_match_monospace(env); };
-        return run_write_mode(args, env, in, err, detect_font);
+    try {
+        if (write_mode) {
+            const FontDetector detect_font = [&env] { return fc_match_monospace(env); };
+            return run_write_mode(args, env, in, err, detect_font);
+        }
+        return run_startup(args, env, err);
+    } catch (const std::bad_alloc&) {
+        // Out of memory is a failure like any other, with its error line, and no core dump.
+        return std::unexpected(description(os_error_text(ENOMEM)));
     }
-    return run_startup(args, env, err);
 }
 
 } // namespace

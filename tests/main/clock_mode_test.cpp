@@ -220,6 +220,28 @@ TEST_F(ClockMode, WheelAndRingClicksRunNothing)
     clock->wait_exit(10s);
 }
 
+TEST_F(ClockMode, RunningOutOfMemoryEndsWithTheErrorLine)
+{
+#if defined(__SANITIZE_ADDRESS__)
+    GTEST_SKIP() << "AddressSanitizer reserves far more address space than any such limit";
+#endif
+    std::uint64_t smallest_needs = 0;
+    {
+        auto smallest = start({});
+        std::istringstream status(
+            read_file("/proc/" + std::to_string(smallest->pid()) + "/status"));
+        for (std::string line; std::getline(status, line);)
+            if (line.starts_with("VmPeak:")) smallest_needs = std::stoull(line.substr(7)) * 1024;
+    }
+    // The largest face's frame alone takes 4 MiB more.
+    RunningProgram largest(
+        {KD_BINARY, "--font", KD_TEST_FONT, "--size", "1024"}, environment(),
+        ChildSetup{.stderr_fd = -1, .address_space_bytes = smallest_needs + (1u << 20)});
+    EXPECT_EQ(largest.wait_exit(10s), 1);
+    EXPECT_TRUE(largest.stderr_text().ends_with("\nError: Cannot allocate memory (os error 12)\n"))
+        << largest.stderr_text();
+}
+
 // The parent's "backgrounded" line, whole and on a line of its own; the detached child may
 // have written its first lines before it.
 pid_t detached_pid(const std::string& stderr_text)

@@ -142,10 +142,11 @@ TEST_P(StandardDescriptors, NeitherLandOnTheXConnectionNorStopTheClock)
     const bool stalled = GetParam() == "stalled";
     const ErrorChannel channel;
     channel.stall();
-    RunningProgram clock({"/bin/sh", "-c", "exec \"$@\" " + (stalled ? "" : GetParam()), "sh",
-                          KD_BINARY, "--font", KD_TEST_FONT},
-                         {"HOME=" + home.path, "PATH=/usr/bin:/bin", "DISPLAY=" + server.display()},
-                         ChildSetup{.stderr_fd = stalled ? channel.writer.fd : -1});
+    RunningProgram clock(
+        {"/bin/sh", "-c", "exec \"$@\" " + (stalled ? "" : GetParam()), "sh", KD_BINARY, "--font",
+         KD_TEST_FONT},
+        {"HOME=" + home.path, "PATH=/usr/bin:/bin", "DISPLAY=" + server.display()},
+        ChildSetup{.stderr_fd = stalled ? channel.writer.fd : -1, .address_space_bytes = {}});
     const auto windows = wait_for_clock(x.get(), x.root());
     ASSERT_TRUE(windows);
     ASSERT_TRUE(clock.wait_until_catching(SIGHUP, 10s));

@@ -9,6 +9,7 @@
 #include <poll.h>
 #include <sstream>
 #include <stdexcept>
+#include <sys/resource.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -61,11 +62,17 @@ struct ExecPlan {
     std::string executable;
     std::vector<char*> argv;
     std::vector<char*> envp;
+    std::optional<std::uint64_t> address_space_bytes;
 };
 
 [[noreturn]] void exec_child(const ExecPlan& plan, int stdin_fd, int stdout_fd, int stderr_fd)
 {
     ::setpgid(0, 0);
+    if (plan.address_space_bytes) {
+        const auto bytes = static_cast<rlim_t>(*plan.address_space_bytes);
+        const rlimit limit{bytes, bytes};
+        if (::setrlimit(RLIMIT_AS, &limit) != 0) ::_exit(127);
+    }
     sigset_t none;
     sigemptyset(&none);
     ::sigprocmask(SIG_SETMASK, &none, nullptr);
@@ -79,7 +86,7 @@ struct ExecPlan {
 ExecPlan make_plan(const std::vector<std::string>& argv, const std::vector<std::string>& env)
 {
     if (argv.empty()) throw std::invalid_argument("run_program: empty argv");
-    return ExecPlan{find_executable(argv[0], env), c_strings(argv), c_strings(env)};
+    return ExecPlan{find_executable(argv[0], env), c_strings(argv), c_strings(env), std::nullopt};
 }
 
 struct Pipe {
@@ -263,7 +270,8 @@ RunningProgram::RunningProgram(const std::vector<std::string>& argv,
                                const std::vector<std::string>& env, const ChildSetup& setup)
     : stdout_path_(make_capture_file("stdout")), stderr_path_(make_capture_file("stderr"))
 {
-    const ExecPlan plan = make_plan(argv, env);
+    ExecPlan plan = make_plan(argv, env);
+    plan.address_space_bytes = setup.address_space_bytes;
     const int dev_null = ::open("/dev/null", O_RDONLY | O_CLOEXEC);
     const int out = ::open(stdout_path_.c_str(), O_WRONLY | O_APPEND | O_CLOEXEC);
     const int err = ::open(stderr_path_.c_str(), O_WRONLY | O_APPEND | O_CLOEXEC);

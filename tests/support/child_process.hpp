@@ -6,6 +6,8 @@
 #include "base/descriptor.hpp"
 
 #include <chrono>
+#include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <sys/types.h>
@@ -50,6 +52,8 @@ struct ErrorChannel {
 struct ChildSetup {
     // A descriptor of the test's to be the child's standard error instead of the capture file.
     int stderr_fd = -1;
+    // A limit on the child's address space (RLIMIT_AS), set before exec.
+    std::optional<std::uint64_t> address_space_bytes;
 };
 
 // A child that runs on while the test talks to it (clock mode). Standard input is /dev/null;
