@@ -284,19 +284,6 @@ TEST_F(Program, ConfigureAtEndOfInputAgainstAnExistingFileAborts)
 
 namespace harness {
 
-TEST(RunProgram, FeedsStdinAndReportsExitCodesAndSignals)
-{
-    const RunResult echoed =
-        test::run_program({"/bin/sh", "-c", "cat; echo to-err >&2; exit 3"}, {}, "hello\n", 10s);
-    EXPECT_EQ(echoed.exit_status, 3);
-    EXPECT_EQ(echoed.out, "hello\n");
-    EXPECT_EQ(echoed.err, "to-err\n");
-    EXPECT_FALSE(echoed.timed_out);
-
-    const RunResult killed = test::run_program({"/bin/sh", "-c", "kill -TERM $$"}, {}, "", 10s);
-    EXPECT_EQ(killed.exit_status, -SIGTERM);
-}
-
 TEST(RunProgram, KillsAHangingChildAtTheTimeout)
 {
     const RunResult result =

@@ -305,6 +305,15 @@ std::string RunningProgram::stdout_text() const
     return read_whole_file(stdout_path_);
 }
 
+std::size_t RunningProgram::stderr_count(std::string_view needle) const
+{
+    const std::string text = stderr_text();
+    std::size_t count = 0;
+    for (auto at = text.find(needle); at != std::string::npos; at = text.find(needle, at + 1))
+        ++count;
+    return count;
+}
+
 bool RunningProgram::reap(bool block)
 {
     if (exited_) return true;

@@ -6,6 +6,7 @@
 #include "base/descriptor.hpp"
 
 #include <chrono>
+#include <cstddef>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -73,6 +74,8 @@ class RunningProgram {
     // Everything written to standard error / standard output so far.
     std::string stderr_text() const;
     std::string stdout_text() const;
+    // How often standard error has said `needle` so far.
+    std::size_t stderr_count(std::string_view needle) const;
 
     // Waits until standard error contains needle (from the child or from a grandchild it
     // detached); false when the timeout passes first.
