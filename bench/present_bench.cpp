@@ -3,8 +3,8 @@
 // of the image is counted too and not only the write into the socket.
 
 #include "bench_font.hpp"
-#include "dock/dock_connection.hpp"
 #include "dock/dock_window.hpp"
+#include "dock/dock_xcb.hpp"
 #include "dock/present.hpp"
 #include "face/face_layout.hpp"
 #include "face/pixel_buffer.hpp"

@@ -1,17 +1,18 @@
 #pragma once
-// The xcb side of DockWindow, shared by the files of src/dock (and by tests that need to
-// talk on the window's own connection). Nothing outside src/dock and the tests includes this.
+// The xcb side of DockWindow, shared by the files of src/dock. Nothing outside src/dock
+// includes this: tests and benchmarks reach the window's connection through dock/dock_xcb.hpp.
 
 #include "base/descriptor.hpp"
 #include "base/error.hpp"
 #include "dock/dock_window.hpp"
+#include "dock/dock_xcb.hpp"
+#include "dock/server_setup.hpp"
 
 #include <xcb/xcb.h>
 
 #include <cstdlib>
+#include <expected>
 #include <memory>
-#include <optional>
-#include <string>
 #include <string_view>
 
 namespace kd {
@@ -37,41 +38,29 @@ struct DockConnection {
     XcbPtr<xcb_generic_event_t> held;
 };
 
-// Whether an error happened while opening the display or on a connection that was working.
-enum class ConnectionStage { Opening, Open };
-
-// A connection as xcb_connect left it (in an error state when it failed), the screen that
-// the display name asked for, and the server's reason when it answered the connection
-// set-up with a refusal (empty when it gave none).
-struct OpenedConnection {
+// A working connection whose set-up has been read within its length and found sound.
+struct ConnectedDisplay {
     std::unique_ptr<xcb_connection_t, XcbDisconnect> xcb;
+    // The display's name as given (nullptr: DISPLAY unset) and the screen number that libxcb
+    // read from it.
+    const char* name = nullptr;
     int screen = 0;
-    std::optional<std::string> refusal;
+    ServerSetup setup;
 };
 
-// xcb_connect to display_name (nullptr: $DISPLAY), keeping what libxcb would write to
-// standard error about a refused set-up for the error line instead.
-OpenedConnection connect_display(const char* display_name);
+// Connects to display_name (nullptr: $DISPLAY) and reads the server's set-up; the connection
+// is closed on exec. The error says what happened in words the user can act on: no server,
+// a refusal with the server's reason, a set-up cut short or malformed, the system's error.
+std::expected<ConnectedDisplay, Error> connect_display(const char* display_name);
 
-// The screen number of a display name such as ":0.1" or "host:0.12", as written (decimal
-// digits only); nothing when the name gives none.
-std::optional<std::string_view> screen_in_display_name(std::string_view display);
+// The error for a screen number that the display's server does not have.
+Error missing_screen_error(const char* display, int screen);
 
 // Whether the screen that libxcb read from the display name is not the number written there:
 // libxcb keeps it in an int, so ":0.4294967296" would quietly open screen 0.
 bool screen_number_wrapped(std::string_view display, int screen);
 
-// The words for an xcb connection error code (xcb_connection_has_error). `display` is the
-// name that was opened (nullptr when DISPLAY is unset), `screen` the screen asked for and
-// `refusal` the server's reason for turning the set-up down; they only matter for errors
-// while opening.
-std::string connection_error_text(int code, ConnectionStage stage, const char* display, int screen,
-                                  const std::optional<std::string>& refusal = std::nullopt);
-
-// The connection's error as an Error value, when it has one.
-std::optional<Error> connection_error(xcb_connection_t* connection);
-
-// The window's live connection.
-xcb_connection_t* dock_xcb_connection(const DockWindow& window);
+// Nothing while the connection works; once it has failed, what failed.
+std::expected<void, Error> check_connection(xcb_connection_t* connection);
 
 } // namespace kd

@@ -48,7 +48,8 @@ std::expected<DockEvent, Error> next_dock_event(DockWindow& window)
     XcbPtr<xcb_generic_event_t> event = std::move(window.connection->held);
     if (!event) event.reset(xcb_poll_for_event(connection));
     if (!event) {
-        if (auto lost = connection_error(connection)) return std::unexpected(*lost);
+        if (auto alive = check_connection(connection); !alive)
+            return std::unexpected(alive.error());
         return DockEvent{DockEvent::Kind::NothingPending};
     }
     return classify(*event, window);

@@ -2,13 +2,10 @@
 
 #include "dock/dock_connection.hpp"
 
-#include <fcntl.h>
 #include <sys/timerfd.h>
 
 #include <array>
 #include <cerrno>
-#include <cstdlib>
-#include <cstring>
 #include <string_view>
 
 namespace kd {
@@ -45,7 +42,8 @@ std::expected<xcb_atom_t, Error> intern_atom(xcb_connection_t* connection, std::
                                            std::to_string(error->error_code)));
     }
     if (!reply) {
-        if (auto lost = connection_error(connection)) return std::unexpected(*lost);
+        if (auto alive = check_connection(connection); !alive)
+            return std::unexpected(alive.error());
         return std::unexpected(
             description("InternAtom \"" + std::string(name) + "\" got no reply"));
     }
@@ -56,7 +54,8 @@ std::expected<std::uint32_t, Error> new_resource_id(xcb_connection_t* connection
 {
     const std::uint32_t id = xcb_generate_id(connection);
     if (id == static_cast<std::uint32_t>(-1)) {
-        if (auto lost = connection_error(connection)) return std::unexpected(*lost);
+        if (auto alive = check_connection(connection); !alive)
+            return std::unexpected(alive.error());
         return std::unexpected(description("the X server has no resource id left for this client"));
     }
     return id;
@@ -70,94 +69,57 @@ void replace_property(xcb_connection_t* connection, xcb_window_t window, xcb_ato
 }
 
 // The first pixmap format of the root depth decides; a depth without a format passes.
-std::optional<Error> check_pixel_format(const xcb_setup_t* setup, std::uint8_t depth)
+std::expected<void, Error> check_pixel_format(const ServerSetup& setup, std::uint8_t depth)
 {
-    const xcb_format_t* formats = xcb_setup_pixmap_formats(setup);
-    const int count = xcb_setup_pixmap_formats_length(setup);
-    for (int i = 0; i < count; ++i) {
-        if (formats[i].depth != depth) continue;
-        if (formats[i].bits_per_pixel == 32) return std::nullopt;
-        return program_message(
-            "Unsupported pixel format: " + std::to_string(formats[i].bits_per_pixel) +
-            "bpp at depth " + std::to_string(depth) + ". Expected 32bpp.");
-    }
-    return std::nullopt;
-}
-
-// The root visual's description, with its colour masks.
-const xcb_visualtype_t* root_visual_type(const xcb_screen_t* screen)
-{
-    for (auto depths = xcb_screen_allowed_depths_iterator(screen); depths.rem > 0;
-         xcb_depth_next(&depths)) {
-        for (auto visuals = xcb_depth_visuals_iterator(depths.data); visuals.rem > 0;
-             xcb_visualtype_next(&visuals)) {
-            if (visuals.data->visual_id == screen->root_visual) return visuals.data;
-        }
-    }
-    return nullptr;
-}
-
-const xcb_screen_t* screen_number(const xcb_setup_t* setup, int number)
-{
-    xcb_screen_iterator_t it = xcb_setup_roots_iterator(setup);
-    for (int i = 0; it.rem > 0; ++i, xcb_screen_next(&it)) {
-        if (i == number) return it.data;
-    }
-    return nullptr;
-}
-
-} // namespace
-
-std::expected<DockWindow, Error> open_dock_window(const Settings& settings, const Arguments& args,
-                                                  const char* display_name)
-{
-    if (settings.size < MIN_SIZE || settings.size > MAX_SIZE) {
+    for (const PixmapFormat& format : setup.pixmap_formats) {
+        if (format.depth != depth) continue;
+        if (format.bits_per_pixel == 32) return {};
         return std::unexpected(
-            description("window size " + std::to_string(settings.size) + " is outside 96 to 1024"));
+            program_message("Unsupported pixel format: " + std::to_string(format.bits_per_pixel) +
+                            "bpp at depth " + std::to_string(depth) + ". Expected 32bpp."));
     }
-    const auto size = static_cast<std::uint16_t>(settings.size);
+    return {};
+}
 
-    const char* shown_display = display_name != nullptr ? display_name : std::getenv("DISPLAY");
-    OpenedConnection opened = connect_display(display_name);
-    const int screen_index = opened.screen;
+// The screen that the display name asks for.
+std::expected<const SetupScreen*, Error> choose_screen(const ConnectedDisplay& display)
+{
+    const bool wrapped =
+        display.name != nullptr && screen_number_wrapped(display.name, display.screen);
+    if (wrapped || display.screen < 0 ||
+        static_cast<std::size_t>(display.screen) >= display.setup.screens.size()) {
+        return std::unexpected(missing_screen_error(display.name, display.screen));
+    }
+    return &display.setup.screens[static_cast<std::size_t>(display.screen)];
+}
+
+// The record that owns the connection, with what the frames need to know of the screen;
+// nothing has been asked of the server yet.
+std::expected<DockWindow, Error> prepare_window(ConnectedDisplay& display,
+                                                const SetupScreen& screen, std::uint16_t size)
+{
     DockWindow window;
     window.connection = std::make_unique<DockConnection>();
-    window.connection->xcb = std::move(opened.xcb);
-    xcb_connection_t* connection = window.connection->xcb.get();
-    if (const int code = xcb_connection_has_error(connection)) {
-        return std::unexpected(description(connection_error_text(
-            code, ConnectionStage::Opening, shown_display, screen_index, opened.refusal)));
-    }
-    // No program started later (a click command, say) may inherit the display connection.
-    const int fd = xcb_get_file_descriptor(connection);
-    const int fd_flags = fcntl(fd, F_GETFD);
-    if (fd_flags == -1 || fcntl(fd, F_SETFD, fd_flags | FD_CLOEXEC) == -1) {
-        return std::unexpected(
-            description("cannot mark the X connection close-on-exec: " + os_error_text(errno)));
-    }
+    window.connection->xcb = std::move(display.xcb);
     window.connection->wake_timer.fd = timerfd_create(CLOCK_MONOTONIC, TFD_CLOEXEC);
     if (window.connection->wake_timer.fd < 0) {
         return std::unexpected(
             description("cannot create the wake-up timer: " + os_error_text(errno)));
     }
-
-    const xcb_setup_t* setup = xcb_get_setup(connection);
-    const bool wrapped =
-        shown_display != nullptr && screen_number_wrapped(shown_display, screen_index);
-    const xcb_screen_t* screen = wrapped ? nullptr : screen_number(setup, screen_index);
-    if (screen == nullptr) {
-        return std::unexpected(description(connection_error_text(XCB_CONN_CLOSED_INVALID_SCREEN,
-                                                                 ConnectionStage::Opening,
-                                                                 shown_display, screen_index)));
-    }
-    window.depth = screen->root_depth;
-    window.lsb_first = setup->image_byte_order == XCB_IMAGE_ORDER_LSB_FIRST;
+    window.depth = screen.root_depth;
+    window.lsb_first = display.setup.lsb_first;
     window.size = size;
-    if (auto unsupported = check_pixel_format(setup, window.depth))
-        return std::unexpected(*unsupported);
-    if (const xcb_visualtype_t* visual = root_visual_type(screen))
-        window.channels = channel_tables(visual->red_mask, visual->green_mask, visual->blue_mask);
+    if (auto format = check_pixel_format(display.setup, window.depth); !format)
+        return std::unexpected(format.error());
+    if (const auto& masks = screen.root_visual_masks)
+        window.channels = channel_tables(masks->red, masks->green, masks->blue);
+    return window;
+}
 
+// The face window and its graphics context: both ids first, then the two requests.
+std::expected<void, Error> create_face_window(DockWindow& window, const SetupScreen& screen)
+{
+    xcb_connection_t* connection = dock_xcb_connection(window);
     auto face_id = new_resource_id(connection);
     if (!face_id) return std::unexpected(face_id.error());
     auto gc_id = new_resource_id(connection);
@@ -165,13 +127,19 @@ std::expected<DockWindow, Error> open_dock_window(const Settings& settings, cons
     window.face_window = *face_id;
     window.gc = *gc_id;
 
+    const auto size = static_cast<std::uint16_t>(window.size);
     const std::array<std::uint32_t, 2> face_values{
-        screen->black_pixel, XCB_EVENT_MASK_EXPOSURE | XCB_EVENT_MASK_STRUCTURE_NOTIFY};
-    xcb_create_window(connection, window.depth, window.face_window, screen->root, 0, 0, size, size,
-                      0, XCB_WINDOW_CLASS_INPUT_OUTPUT, screen->root_visual,
+        screen.black_pixel, XCB_EVENT_MASK_EXPOSURE | XCB_EVENT_MASK_STRUCTURE_NOTIFY};
+    xcb_create_window(connection, window.depth, window.face_window, screen.root, 0, 0, size, size,
+                      0, XCB_WINDOW_CLASS_INPUT_OUTPUT, screen.root_visual,
                       XCB_CW_BACK_PIXEL | XCB_CW_EVENT_MASK, face_values.data());
     xcb_create_gc(connection, window.gc, window.face_window, 0, nullptr);
+    return {};
+}
 
+std::expected<void, Error> set_window_manager_properties(DockWindow& window, const Arguments& args)
+{
+    xcb_connection_t* connection = dock_xcb_connection(window);
     replace_property(connection, window.face_window, XCB_ATOM_WM_CLASS, XCB_ATOM_STRING, 8,
                      static_cast<std::uint32_t>(WM_CLASS_VALUE.size()), WM_CLASS_VALUE.data());
     replace_property(connection, window.face_window, XCB_ATOM_WM_NAME, XCB_ATOM_STRING, 8,
@@ -187,7 +155,7 @@ std::expected<DockWindow, Error> open_dock_window(const Settings& settings, cons
     // One size only: the minimum and the maximum are both the face's side.
     std::array<std::uint32_t, 18> normal_hints{};
     normal_hints[0] = WM_SIZE_HINTS_FLAGS;
-    normal_hints[5] = normal_hints[6] = normal_hints[7] = normal_hints[8] = size;
+    normal_hints[5] = normal_hints[6] = normal_hints[7] = normal_hints[8] = window.size;
     replace_property(connection, window.face_window, XCB_ATOM_WM_NORMAL_HINTS, *size_hints_type, 32,
                      static_cast<std::uint32_t>(normal_hints.size()), normal_hints.data());
 
@@ -206,22 +174,51 @@ std::expected<DockWindow, Error> open_dock_window(const Settings& settings, cons
         replace_property(connection, window.face_window, *halcyon_slit, XCB_ATOM_CARDINAL, 32, 1,
                          &value);
     }
+    return {};
+}
 
-    // Every property is in place before the window manager first sees the window.
+// The face is mapped with every property in place, so the window manager sees them when it
+// first handles it; the input window is made only then, and mapped on top of the face.
+std::expected<void, Error> map_with_input_window(DockWindow& window)
+{
+    xcb_connection_t* connection = dock_xcb_connection(window);
     xcb_map_window(connection, window.face_window);
 
     auto input_id = new_resource_id(connection);
     if (!input_id) return std::unexpected(input_id.error());
     window.input_window = *input_id;
     const std::uint32_t input_events = XCB_EVENT_MASK_BUTTON_PRESS;
-    const auto inner = static_cast<std::uint16_t>(size - 2 * RING);
+    const auto inner = static_cast<std::uint16_t>(window.size - 2 * RING);
     xcb_create_window(connection, XCB_COPY_FROM_PARENT, window.input_window, window.face_window,
                       RING, RING, inner, inner, 0, XCB_WINDOW_CLASS_INPUT_ONLY,
                       XCB_COPY_FROM_PARENT, XCB_CW_EVENT_MASK, &input_events);
     xcb_map_window(connection, window.input_window);
+    return {};
+}
 
+} // namespace
+
+std::expected<DockWindow, Error> open_dock_window(const Settings& settings, const Arguments& args,
+                                                  const char* display_name)
+{
+    if (settings.size < MIN_SIZE || settings.size > MAX_SIZE) {
+        return std::unexpected(
+            description("window size " + std::to_string(settings.size) + " is outside 96 to 1024"));
+    }
+    auto display = connect_display(display_name);
+    if (!display) return std::unexpected(display.error());
+    const auto screen = choose_screen(*display);
+    if (!screen) return std::unexpected(screen.error());
+    auto window = prepare_window(*display, **screen, static_cast<std::uint16_t>(settings.size));
+    if (!window) return window;
+
+    auto requested = create_face_window(*window, **screen);
+    if (requested) requested = set_window_manager_properties(*window, args);
+    if (requested) requested = map_with_input_window(*window);
+    if (!requested) return std::unexpected(requested.error());
+    xcb_connection_t* connection = dock_xcb_connection(*window);
     xcb_flush(connection);
-    if (auto lost = connection_error(connection)) return std::unexpected(*lost);
+    if (auto alive = check_connection(connection); !alive) return std::unexpected(alive.error());
     return window;
 }
 

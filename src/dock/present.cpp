@@ -61,7 +61,7 @@ std::expected<void, Error> present_frame(DockWindow& window, const PixelBuffer& 
     }
     xcb_flush(connection);
     // A request too long for the server shuts the connection down rather than failing alone.
-    if (auto lost = connection_error(connection)) return std::unexpected(*lost);
+    if (auto alive = check_connection(connection); !alive) return std::unexpected(alive.error());
     return {};
 }
 

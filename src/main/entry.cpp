@@ -6,6 +6,9 @@
 #include "main/startup.hpp"
 #include "main/write_mode.hpp"
 
+#include <cerrno>
+#include <chrono>
+#include <new>
 #include <string>
 #include <string_view>
 
@@ -53,10 +56,30 @@ int error_exit(const Error& error, std::ostream& err)
     return 1;
 }
 
+// The running clock must not stop for a reader of its standard error that does not read.
+// Its last words may wait this long for one, and no longer: the exit must never hang.
+constexpr std::chrono::milliseconds LAST_LINE_PATIENCE{1000};
+
+std::expected<int, Error> run_mode(bool write_mode, const Arguments& args, const Environment& env,
+                                   std::istream& in, std::ostream& err)
+{
+    try {
+        if (write_mode) {
+            const FontDetector detect_font = [&env] { return fc_match_monospace(env); };
+            return run_write_mode(args, env, in, err, detect_font);
+        }
+        return run_startup(args, env, err);
+    } catch (const std::bad_alloc&) {
+        // Out of memory is a failure like any other, with its error line, and no core dump.
+        return std::unexpected(description(os_error_text(ENOMEM)));
+    }
+}
+
 } // namespace
 
-int run_entry(const Arguments& args, const Environment& env, std::istream& in, std::ostream& err)
+int run_entry(const Arguments& args, const Environment& env, std::istream& in, LineWriter& lines)
 {
+    std::ostream err(&lines);
     const std::span<const std::string> options = after_program_name(args);
     if (has_argument(options, "--help")) {
         err << help_text() << std::flush;
@@ -70,14 +93,13 @@ int run_entry(const Arguments& args, const Environment& env, std::istream& in, s
         return 1;
     }
 
-    if (has_argument(options, "--write-config") || has_argument(options, "--configure")) {
-        const FontDetector detect_font = [&env] { return fc_match_monospace(env); };
-        const std::expected<int, Error> status = run_write_mode(args, env, in, err, detect_font);
-        return status ? *status : error_exit(status.error(), err);
-    }
-
-    const std::expected<int, Error> status = run_startup(args, env, err);
-    return status ? *status : error_exit(status.error(), err);
+    const bool write_mode =
+        has_argument(options, "--write-config") || has_argument(options, "--configure");
+    if (!write_mode) lines.limit_waiting(std::chrono::milliseconds(0));
+    const std::expected<int, Error> status = run_mode(write_mode, args, env, in, err);
+    if (status) return *status;
+    if (!write_mode) lines.limit_waiting(LAST_LINE_PATIENCE);
+    return error_exit(status.error(), err);
 }
 
 } // namespace kd

@@ -3,13 +3,14 @@
 
 #include "base/arguments.hpp"
 #include "base/environment.hpp"
+#include "main/line_writer.hpp"
 
 #include <istream>
-#include <ostream>
 
 namespace kd {
 
-// Everything the program says goes to err; nothing is written to standard output.
-int run_entry(const Arguments& args, const Environment& env, std::istream& in, std::ostream& err);
+// Everything the program says goes to standard error through `lines`; nothing is written to
+// standard output.
+int run_entry(const Arguments& args, const Environment& env, std::istream& in, LineWriter& lines);
 
 } // namespace kd

@@ -33,6 +33,5 @@ int main(int argc, char** argv)
     std::signal(SIGPIPE, SIG_IGN);
     kd::Arguments args(argv, argv + argc);
     kd::LineWriter stderr_lines(STDERR_FILENO);
-    std::ostream err(&stderr_lines);
-    return kd::run_entry(args, kd::process_environment(), std::cin, err);
+    return kd::run_entry(args, kd::process_environment(), std::cin, stderr_lines);
 }

@@ -64,6 +64,20 @@ bool take_repaint_turn(RepaintMarks& marks, bool seconds_mode, const std::tm& sh
 std::chrono::nanoseconds pass_wait(bool seconds_mode, int second_of_minute,
                                    std::int32_t nanosecond);
 
+// Clicks are taken at the pace of a hand: a burst of up to CLICK_BURST at once, then one every
+// CLICK_INTERVAL. Presses beyond that (thousands queued by another client, or by XTEST) are
+// dropped, so a flood costs ten commands a second at most instead of a shell per press.
+inline constexpr int CLICK_BURST = 20;
+inline constexpr std::chrono::milliseconds CLICK_INTERVAL{100};
+
+struct ClickPace {
+    // When the clicks taken so far are paid for, at one per CLICK_INTERVAL.
+    MonotonicTime paid_until = MonotonicTime::min();
+};
+
+// Whether a click at `now` is taken; a taken click is paid for.
+bool take_click(ClickPace& pace, MonotonicTime now);
+
 // A missing config file is first written with the running settings (unless a file appears
 // meanwhile); then defaults, the file and the command line are laid anew.
 Settings reload_configuration(const Settings& current, const Arguments& args,

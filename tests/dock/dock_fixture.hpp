@@ -2,9 +2,9 @@
 // What the dock tests share: a private Xvfb per suite, opening the window on it, and waiting
 // for the window's events with a deadline.
 
-#include "dock/dock_connection.hpp"
 #include "dock/dock_event.hpp"
 #include "dock/dock_window.hpp"
+#include "dock/dock_xcb.hpp"
 #include "support/x_client.hpp"
 #include "support/xvfb.hpp"
 

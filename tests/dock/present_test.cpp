@@ -1,4 +1,3 @@
-#include "dock/dock_connection.hpp"
 #include "dock/present.hpp"
 #include "dock_fixture.hpp"
 #include "support/no_big_requests_proxy.hpp"

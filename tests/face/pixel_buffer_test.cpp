@@ -83,20 +83,18 @@ TEST(ChannelTables, OnlyAnotherLayoutThanThePaintersHasThem)
 
     // 10 bits each: 255 fills the channel, and each value is the nearest of the 1024 steps
     // (|c / 1023 - v / 255| at most half a step).
-    const auto deep = channel_tables(0x3ff00000, 0xffc00, 0x3ff);
-    ASSERT_TRUE(deep);
-    EXPECT_EQ(deep->red[255], 0x3ff00000u);
-    EXPECT_EQ(deep->green[255], 0xffc00u);
-    EXPECT_EQ(deep->red[0] | deep->green[0] | deep->blue[0], 0u);
+    const auto deep = channel_tables(0x3ff00000, 0xffc00, 0x3ff).value_or(ChannelTables{});
+    EXPECT_EQ(deep.red[255], 0x3ff00000u);
+    EXPECT_EQ(deep.green[255], 0xffc00u);
+    EXPECT_EQ(deep.red[0] | deep.green[0] | deep.blue[0], 0u);
     for (std::size_t value = 0; value < 256; ++value) {
-        const long off = 255L * deep->blue[value] - 1023L * static_cast<long>(value);
+        const long off = 255L * deep.blue[value] - 1023L * static_cast<long>(value);
         EXPECT_LE(2 * std::labs(off), 255) << value;
     }
 
     // Blue and red swapped places.
-    const auto swapped = channel_tables(0xff, 0xff00, 0xff0000);
-    ASSERT_TRUE(swapped);
-    EXPECT_EQ(swapped->red[0x12] | swapped->green[0x34] | swapped->blue[0x56], 0x563412u);
+    const auto swapped = channel_tables(0xff, 0xff00, 0xff0000).value_or(ChannelTables{});
+    EXPECT_EQ(swapped.red[0x12] | swapped.green[0x34] | swapped.blue[0x56], 0x563412u);
 }
 
 TEST(PixelBuffer, ClearingZeroesEveryByteInPlace)

@@ -5,14 +5,17 @@
 #include "face/face_layout.hpp"
 #include "face/font_fixture.hpp"
 #include "face/pixel_buffer.hpp"
+#include "face/scoped_zone.hpp"
 #include "support/child_process.hpp"
 #include "support/temp_dir.hpp"
 #include "support/x_client.hpp"
 #include "support/xvfb.hpp"
 
 #include <gtest/gtest.h>
+#include <xcb/xtest.h>
 
 #include <algorithm>
+#include <array>
 #include <csignal>
 #include <dirent.h>
 #include <fstream>
@@ -25,12 +28,23 @@ namespace {
 
 using namespace std::chrono_literals;
 
-// Processes whose parent is `parent`, with their state letter (R, S, Z, ...) and command name.
+// A process with its parent, its state letter (R, S, Z, ...) and its command name.
 struct ProcessInfo {
     pid_t pid;
+    pid_t parent;
     char state;
     std::string command;
 };
+
+std::optional<ProcessInfo> process_info(pid_t pid)
+{
+    const std::string stat = read_file("/proc/" + std::to_string(pid) + "/stat");
+    const auto open = stat.find('('), close = stat.rfind(')');
+    if (open == std::string::npos || close == std::string::npos) return std::nullopt;
+    ProcessInfo info{pid, 0, '?', stat.substr(open + 1, close - open - 1)};
+    std::istringstream(stat.substr(close + 2)) >> info.state >> info.parent;
+    return info;
+}
 
 std::vector<ProcessInfo> children_of(pid_t parent)
 {
@@ -38,19 +52,22 @@ std::vector<ProcessInfo> children_of(pid_t parent)
     DIR* proc = opendir("/proc");
     if (proc == nullptr) return found;
     while (const dirent* entry = readdir(proc)) {
-        const pid_t pid = static_cast<pid_t>(std::atoi(entry->d_name));
-        if (pid <= 0) continue;
-        const std::string stat = read_file("/proc/" + std::to_string(pid) + "/stat");
-        const auto open = stat.find('('), close = stat.rfind(')');
-        if (open == std::string::npos || close == std::string::npos) continue;
-        std::istringstream rest(stat.substr(close + 2));
-        char state = '?';
-        pid_t ppid = 0;
-        rest >> state >> ppid;
-        if (ppid == parent) found.push_back({pid, state, stat.substr(open + 1, close - open - 1)});
+        const auto info = process_info(static_cast<pid_t>(std::atoi(entry->d_name)));
+        if (info && info->parent == parent) found.push_back(*info);
     }
     closedir(proc);
     return found;
+}
+
+// What the process has written so far, to files, pipes and sockets (its X connection too).
+std::int64_t bytes_written(pid_t pid)
+{
+    std::istringstream io(read_file("/proc/" + std::to_string(pid) + "/io"));
+    std::string key;
+    std::int64_t value = 0;
+    while (io >> key >> value)
+        if (key == "wchar:") return value;
+    return -1;
 }
 
 std::set<std::string> open_descriptors(pid_t pid)
@@ -62,6 +79,20 @@ std::set<std::string> open_descriptors(pid_t pid)
         if (entry->d_name[0] != '.') names.insert(entry->d_name);
     closedir(fds);
     return names;
+}
+
+// The window shows, pixel for pixel, the face of `settings` (the defaults unless given) for
+// the instant of `clock`, painted here with the same font.
+bool shows_the_face(xcb_connection_t* x, xcb_window_t window, const Settings& settings = {},
+                    const Clock& clock = system_now)
+{
+    const auto image = get_image(x, window, 96, 96);
+    if (!image) return false;
+    PixelBuffer face =
+        make_pixel_buffer(96, 96, xcb_get_setup(x)->image_byte_order == XCB_IMAGE_ORDER_LSB_FIRST);
+    TextScratch scratch;
+    paint_face(face, test_font(), scratch, settings, clock);
+    return *image == face.bytes;
 }
 
 class ClockMode : public ::testing::Test {
@@ -101,13 +132,6 @@ class ClockMode : public ::testing::Test {
         windows = found.value_or(ClockWindows{});
     }
 
-    void close_window(xcb_window_t window)
-    {
-        send_client_message(x->get(), window, intern_atom(x->get(), "WM_PROTOCOLS"),
-                            {intern_atom(x->get(), "WM_DELETE_WINDOW"), 0, 0, 0, 0});
-        sync(x->get());
-    }
-
     static inline std::unique_ptr<XvfbServer> server;
     TempDir home;
     std::unique_ptr<XConnection> x;
@@ -117,7 +141,7 @@ class ClockMode : public ::testing::Test {
 TEST_F(ClockMode, StatusLinesThenExitingOnACloseRequest)
 {
     auto clock = start({"--size", "128", "--12h", "--seconds", "--short-month"});
-    close_window(windows.face);
+    request_close(x->get(), windows.face);
     EXPECT_EQ(clock->wait_exit(10s), 0);
     EXPECT_EQ(clock->stderr_text(), "kestrelDial: using font " KD_TEST_FONT "\n"
                                     "kestrelDial: running (128x128, 12h, seconds, short month)\n"
@@ -134,30 +158,23 @@ TEST_F(ClockMode, QuietFileAndSigtermEndWithoutAWord)
     EXPECT_EQ(clock->stderr_text(), "");
 }
 
-TEST_F(ClockMode, HangupReloadsTheFile)
-{
-    auto clock = start({});
-    clock->send_signal(SIGHUP);
-    EXPECT_TRUE(clock->wait_for_stderr("kestrelDial: config reloaded (SIGHUP)\n", 5s));
-    // There was no file: the running settings were written first.
-    EXPECT_NE(clock->stderr_text().find("kestrelDial: wrote default config to " + home.path +
-                                        "/.config/kestrelDial/config\n"),
-              std::string::npos);
-    clock->send_signal(SIGTERM);
-    EXPECT_EQ(clock->wait_exit(10s), -SIGTERM);
-}
-
 TEST_F(ClockMode, ClickCommandsRunThroughTheShellWithoutFreezingTheClock)
 {
     const std::string log = home.file("clicks");
-    write_config("left_click = exec sleep 30\n"
-                 "right_click = n=2; echo \"right $((n * 21))\" >> '" +
-                 log + "' && echo done >> '" + log + "'\n");
+    write_config("left_click = echo left >> '" + log + "'; exec sleep 30\n" +
+                 "right_click = n=2; echo \"right $((n * 21))\" >> '" + log +
+                 "' && echo done >> '" + log + "'\n");
     auto clock = start({"--seconds"});
-
+    // The wheel, and presses on the 4-pixel ring, which the input window leaves out, run nothing.
+    ASSERT_TRUE(click_on(x->get(), windows.input, 44, 44, 4));
+    ASSERT_TRUE(click_on(x->get(), windows.input, 44, 44, 5));
+    ASSERT_TRUE(click_on(x->get(), windows.face, 2, 2, 1));
+    ASSERT_TRUE(click_on(x->get(), windows.face, 93, 50, 3));
     ASSERT_TRUE(click_on(x->get(), windows.input, 44, 44, 1)); // a command that keeps running
+    ASSERT_TRUE(wait_until([&] { return read_file(log) == "left\n"; })) << read_file(log);
     ASSERT_TRUE(click_on(x->get(), windows.input, 44, 44, 3));
-    EXPECT_TRUE(wait_until([&] { return read_file(log) == "right 42\ndone\n"; })) << read_file(log);
+    const std::string all_ran = "left\nright 42\ndone\n";
+    EXPECT_TRUE(wait_until([&] { return read_file(log) == all_ran; })) << read_file(log);
 
     // Still painting: the face goes on to show another second.
     const auto before = get_image(x->get(), windows.face, 96, 96);
@@ -175,49 +192,108 @@ TEST_F(ClockMode, ClickCommandsRunThroughTheShellWithoutFreezingTheClock)
         return sleeper.has_value();
     }));
     EXPECT_EQ(open_descriptors(sleeper->pid), (std::set<std::string>{"0", "1", "2"}));
+    EXPECT_EQ(read_file(log), all_ran);
 
-    close_window(windows.face);
+    request_close(x->get(), windows.face);
     EXPECT_EQ(clock->wait_exit(10s), 0);
     kill(sleeper->pid, SIGKILL);
 }
 
-TEST_F(ClockMode, FinishedCommandsDoNotPileUpAsDefunctProcesses)
+// Queues `count` events for the clock as a neighbouring client can: "sent" presses, presses
+// through "xtest" as a real mouse makes them, or sent "exposures". Returns when the server has
+// handled them.
+void flood_with(std::string_view flood, xcb_connection_t* x, const ClockWindows& windows, int count)
 {
-    const std::string log = home.file("count");
-    write_config("left_click = echo x >> '" + log + "'\n");
-    auto clock = start({});
-    for (int i = 0; i < 15; ++i)
-        ASSERT_TRUE(click_on(x->get(), windows.input, 36, 36, 1));
-    ASSERT_TRUE(wait_until([&] { return read_file(log).size() == 30; }));
-    EXPECT_TRUE(wait_until([&] { return children_of(clock->pid()).empty(); }))
-        << children_of(clock->pid()).size() << " children left";
-    clock->send_signal(SIGTERM);
-    clock->wait_exit(10s);
+    const xcb_window_t root = xcb_setup_roots_iterator(xcb_get_setup(x)).data->root;
+    for (int i = 0; i < count; ++i) {
+        if (flood == "sent") {
+            std::array<char, 32> bytes{};
+            auto* press = reinterpret_cast<xcb_button_press_event_t*>(bytes.data());
+            press->response_type = XCB_BUTTON_PRESS;
+            press->detail = 1;
+            press->root = root;
+            press->event = windows.input;
+            press->same_screen = 1;
+            xcb_send_event(x, 0, windows.input, XCB_EVENT_MASK_BUTTON_PRESS, bytes.data());
+        } else if (flood == "xtest") {
+            xcb_test_fake_input(x, XCB_BUTTON_PRESS, 1, XCB_CURRENT_TIME, root, 0, 0, 0);
+            xcb_test_fake_input(x, XCB_BUTTON_RELEASE, 1, XCB_CURRENT_TIME, root, 0, 0, 0);
+        } else {
+            send_expose(x, windows.face, 96, 96, 0, false);
+        }
+    }
+    sync(x);
 }
 
-TEST_F(ClockMode, WheelAndRingClicksRunNothing)
+class Flooded : public ClockMode, public ::testing::WithParamInterface<std::string> {};
+
+TEST_P(Flooded, TheFaceKeepsItsSecondTheCloseIsServedAndFewChildrenWaitToBeReaped)
 {
     const std::string log = home.file("clicks");
-    write_config("left_click = echo left >> '" + log +
-                 "'\n"
-                 "right_click = echo right >> '" +
-                 log + "'\n");
-    auto clock = start({});
-    ASSERT_TRUE(click_on(x->get(), windows.input, 44, 44, 4));
-    ASSERT_TRUE(click_on(x->get(), windows.input, 44, 44, 5));
-    ASSERT_TRUE(click_on(x->get(), windows.face, 2, 2, 1));   // on the 4-pixel ring
-    ASSERT_TRUE(click_on(x->get(), windows.face, 93, 50, 3)); // likewise
-    // One that counts: the clock started whatever the others ran before it, so once none of
-    // its children is still running, the log is complete.
-    ASSERT_TRUE(click_on(x->get(), windows.input, 46, 46, 1));
-    ASSERT_TRUE(wait_until([&] { return !read_file(log).empty(); }));
-    EXPECT_TRUE(wait_until([&] {
-        return std::ranges::all_of(children_of(clock->pid()),
-                                   [](const ProcessInfo& child) { return child.state == 'Z'; });
-    }));
-    EXPECT_EQ(read_file(log), "left\n");
-    clock->send_signal(SIGTERM);
-    clock->wait_exit(10s);
+    write_config("left_click = echo x >> '" + log + "'\n");
+    auto clock = start({"--seconds"});
+    XConnection neighbour(server->display());
+    ASSERT_TRUE(click_on(neighbour.get(), windows.input, 44, 44, 4)); // the pointer in place
+    const std::int64_t written_before = bytes_written(clock->pid());
+    int flooded = 0;
+    std::ptrdiff_t most_defunct = 0;
+    const ScopedZone zone("UTC"); // the clock's, for the face painted here
+    Settings with_seconds;
+    with_seconds.seconds = true;
+    std::set<std::int64_t> shown_in_time; // seconds whose face the window showed
+    EXPECT_TRUE(wait_until(
+        [&] {
+            flood_with(GetParam(), neighbour.get(), windows, 2000);
+            flooded += 2000;
+            most_defunct = std::max(
+                most_defunct, std::ranges::count_if(children_of(clock->pid()),
+                                                    [](const auto& c) { return c.state == 'Z'; }));
+            const Instant now = system_now();
+            if (shows_the_face(x->get(), windows.face, with_seconds, [now] { return now; }))
+                shown_in_time.insert(now.seconds);
+            return shown_in_time.size() >= 2;
+        },
+        30s));
+    EXPECT_LE(most_defunct, 30);
+    EXPECT_EQ(read_file(log).empty(), GetParam() == "exposures");
+    EXPECT_TRUE(wait_until([&] { return children_of(clock->pid()).empty(); }));
+
+    // A close request behind ten thousand more.
+    flood_with(GetParam(), neighbour.get(), windows, 10000);
+    flooded += 10000;
+    request_close(neighbour.get(), windows.face);
+    // Ended, and not yet collected.
+    EXPECT_TRUE(wait_until(
+        [&] { return process_info(clock->pid()).value_or(ProcessInfo{}).state == 'Z'; }, 30s));
+    // Whole frames are nearly all that the clock writes: a few a second, not one an event.
+    const auto frames = (bytes_written(clock->pid()) - written_before) / std::int64_t{96 * 96 * 4};
+    EXPECT_LT(frames * 10, flooded) << frames << " frames";
+    EXPECT_EQ(clock->wait_exit(10s), 0);
+    EXPECT_TRUE(clock->stderr_text().ends_with("kestrelDial: exiting\n")) << clock->stderr_text();
+}
+
+INSTANTIATE_TEST_SUITE_P(Neighbours, Flooded, ::testing::Values("sent", "xtest", "exposures"));
+
+TEST_F(ClockMode, RunningOutOfMemoryEndsWithTheErrorLine)
+{
+#if defined(__SANITIZE_ADDRESS__)
+    GTEST_SKIP() << "AddressSanitizer reserves far more address space than any such limit";
+#endif
+    std::uint64_t smallest_needs = 0;
+    {
+        auto smallest = start({});
+        std::istringstream status(
+            read_file("/proc/" + std::to_string(smallest->pid()) + "/status"));
+        for (std::string line; std::getline(status, line);)
+            if (line.starts_with("VmPeak:")) smallest_needs = std::stoull(line.substr(7)) * 1024;
+    }
+    // The largest face's frame alone takes 4 MiB more.
+    RunningProgram largest(
+        {KD_BINARY, "--font", KD_TEST_FONT, "--size", "1024"}, environment(),
+        ChildSetup{.stderr_fd = -1, .address_space_bytes = smallest_needs + (1u << 20)});
+    EXPECT_EQ(largest.wait_exit(10s), 1);
+    EXPECT_TRUE(largest.stderr_text().ends_with("\nError: Cannot allocate memory (os error 12)\n"))
+        << largest.stderr_text();
 }
 
 // The parent's "backgrounded" line, whole and on a line of its own; the detached child may
@@ -232,19 +308,6 @@ pid_t detached_pid(const std::string& stderr_text)
             return std::atoi(line.data() + head.size());
     }
     return -1;
-}
-
-TEST_F(ClockMode, BackgroundParentReturnsAtOnceAndTheChildRuns)
-{
-    RunningProgram parent({KD_BINARY, "--font", KD_TEST_FONT, "--background"}, environment());
-    EXPECT_EQ(parent.wait_exit(10s), 0);
-    ASSERT_TRUE(parent.wait_for_stderr("kestrelDial: running", 10s)) << parent.stderr_text();
-    const pid_t child = detached_pid(parent.stderr_text());
-    ASSERT_GT(child, 0) << parent.stderr_text();
-    EXPECT_EQ(getsid(child), child); // a session of its own
-    wait_for_windows();
-    close_window(windows.face);
-    EXPECT_TRUE(wait_until([&] { return kill(child, 0) != 0; }));
 }
 
 TEST_F(ClockMode, QuietBackgroundSaysNothingAndTheChildReportsItsOwnError)
@@ -282,19 +345,6 @@ std::vector<std::string> clock_environment(const TempDir& home, const std::strin
     if (const char* zone = std::getenv("TZ")) env.push_back(std::string("TZ=") + zone);
     env.insert(env.end(), more.begin(), more.end());
     return env;
-}
-
-// The window shows, pixel for pixel, the face of the default settings for the current
-// minute, painted here with the same font.
-bool shows_the_face(xcb_connection_t* x, xcb_window_t window)
-{
-    const auto image = get_image(x, window, 96, 96);
-    if (!image) return false;
-    PixelBuffer face =
-        make_pixel_buffer(96, 96, xcb_get_setup(x)->image_byte_order == XCB_IMAGE_ORDER_LSB_FIRST);
-    TextScratch scratch;
-    paint_face(face, test_font(), scratch, Settings{}, system_now);
-    return *image == face.bytes;
 }
 
 // A clock that --background detached is in a session of its own, out of RunningProgram's
@@ -351,6 +401,7 @@ TEST_P(UnderWindowManager, TheFaceIsDockedPaintedAndClickable)
         EXPECT_EQ(clock.wait_exit(10s), 0);
         detached.pid = detached_pid(clock.stderr_text());
         ASSERT_GT(detached.pid, 0) << clock.stderr_text();
+        EXPECT_EQ(getsid(detached.pid), detached.pid); // a session of its own
         wm = std::make_unique<WindowManagerSession>(server, run.window_manager, wm_files);
     }
 
@@ -401,8 +452,7 @@ TEST_F(OnTcpDisplay, TheCookieInXauthorityLetsTheClockRun)
     const auto windows = wait_for_clock(x.get(), x.root());
     ASSERT_TRUE(windows) << clock.stderr_text();
     EXPECT_TRUE(wait_until([&] { return shows_the_face(x.get(), windows->face); }));
-    send_client_message(x.get(), windows->face, intern_atom(x.get(), "WM_PROTOCOLS"),
-                        {intern_atom(x.get(), "WM_DELETE_WINDOW"), 0, 0, 0, 0});
+    request_close(x.get(), windows->face);
     EXPECT_EQ(clock.wait_exit(10s), 0) << clock.stderr_text();
 }
 

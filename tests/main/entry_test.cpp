@@ -284,19 +284,6 @@ TEST_F(Program, ConfigureAtEndOfInputAgainstAnExistingFileAborts)
 
 namespace harness {
 
-TEST(RunProgram, FeedsStdinAndReportsExitCodesAndSignals)
-{
-    const RunResult echoed =
-        test::run_program({"/bin/sh", "-c", "cat; echo to-err >&2; exit 3"}, {}, "hello\n", 10s);
-    EXPECT_EQ(echoed.exit_status, 3);
-    EXPECT_EQ(echoed.out, "hello\n");
-    EXPECT_EQ(echoed.err, "to-err\n");
-    EXPECT_FALSE(echoed.timed_out);
-
-    const RunResult killed = test::run_program({"/bin/sh", "-c", "kill -TERM $$"}, {}, "", 10s);
-    EXPECT_EQ(killed.exit_status, -SIGTERM);
-}
-
 TEST(RunProgram, KillsAHangingChildAtTheTimeout)
 {
     const RunResult result =
@@ -325,56 +312,45 @@ TEST(RunningProgram, WaitsForOutputTakesSignalsAndReaps)
 
 } // namespace harness
 
-// With --background, two processes share standard error; a line written in pieces can be cut
-// by the other's line, so nothing of a line may reach the descriptor before its end.
-TEST(LineWriter, WritesEachLineWholeAndAPromptOnFlush)
+// Standard error as a pipe that the writer waits on (write mode), or, for the running clock,
+// which must not wait, a pipe or a socket (a logger) whose reader may stall.
+class LineWriterOn : public testing::TestWithParam<std::string> {};
+
+TEST_P(LineWriterOn, WritesWholeLinesAPromptOnFlushAndWhenItMustNotWaitDropsAndCounts)
 {
-    int ends[2];
-    ASSERT_EQ(pipe2(ends, O_NONBLOCK), 0);
-    auto drain = [&] {
-        std::string text;
-        char chunk[256];
-        for (ssize_t n; (n = read(ends[0], chunk, sizeof chunk)) > 0;)
-            text.append(chunk, static_cast<std::size_t>(n));
-        return text;
-    };
+    const bool waits = GetParam() == "waited-on pipe";
+    const test::ErrorChannel channel(GetParam() == "socket");
     {
-        LineWriter lines(ends[1]);
+        LineWriter lines(channel.writer.fd);
+        if (!waits) lines.limit_waiting(0ms);
         std::ostream err(&lines);
+        // With --background, two processes share standard error; a line written in pieces can
+        // be cut by the other's line, so nothing of a line may reach the descriptor before its
+        // end.
         err << "kestrelDial: backgrounded (pid " << 4242;
-        EXPECT_EQ(drain(), "");
+        EXPECT_EQ(channel.take(), "");
         err << ")\nkestrelDial: next";
-        EXPECT_EQ(drain(), "kestrelDial: backgrounded (pid 4242)\n");
+        EXPECT_EQ(channel.take(), "kestrelDial: backgrounded (pid 4242)\n");
         err << " line\n" << "Size [96]: " << std::flush;
-        EXPECT_EQ(drain(), "kestrelDial: next line\nSize [96]: ");
+        EXPECT_EQ(channel.take(), "kestrelDial: next line\nSize [96]: ");
+        if (!waits) {
+            channel.stall();
+            err << "kestrelDial: lost in a full pipe\n" << "kestrelDial: and this\n";
+            channel.take();
+            err << "Error: " << "still written\n";
+            EXPECT_TRUE(err.good());
+            EXPECT_EQ(channel.take(), "kestrelDial: 2 lines dropped while standard error was not "
+                                      "being read\nError: still written\n");
+            // Others write through the same open file, and expect it to block.
+            EXPECT_EQ(fcntl(channel.writer.fd, F_GETFL) & O_NONBLOCK, 0);
+        }
         err << "unended";
     }
-    EXPECT_EQ(drain(), "unended");
-    close(ends[0]);
-    close(ends[1]);
+    EXPECT_EQ(channel.take(), "unended");
 }
 
-TEST(LineWriter, AFailedWriteDoesNotSilenceTheLinesAfterIt)
-{
-    int ends[2];
-    ASSERT_EQ(pipe2(ends, O_NONBLOCK), 0);
-    const std::string block(4096, 'x');
-    while (write(ends[1], block.data(), block.size()) > 0) {
-    }
-    LineWriter lines(ends[1]);
-    std::ostream err(&lines);
-    err << "kestrelDial: lost in a full pipe\n" << std::flush;
-    char chunk[4096];
-    while (read(ends[0], chunk, sizeof chunk) > 0) {
-    }
-    err << "Error: " << "still written\n";
-    EXPECT_TRUE(err.good());
-    const ssize_t count = read(ends[0], chunk, sizeof chunk);
-    EXPECT_EQ(std::string(chunk, static_cast<std::size_t>(std::max<ssize_t>(count, 0))),
-              "Error: still written\n");
-    close(ends[0]);
-    close(ends[1]);
-}
+INSTANTIATE_TEST_SUITE_P(PipesAndSocket, LineWriterOn,
+                         testing::Values("waited-on pipe", "pipe", "socket"));
 
 } // namespace
 } // namespace kd

@@ -1,4 +1,5 @@
-// The running loop against a real Xvfb, with the wall clock, the monotonic clock and the wait
+// The loop's timing rules (when a pass repaints, how long it waits, which clicks it takes),
+// then the running loop against a real Xvfb, with the wall clock, the monotonic clock and the wait
 // driven by the test: a wait that no event ends moves both clocks to its deadline, so a whole
 // minute runs in milliseconds and every repaint can be placed to the millisecond. A wait during
 // which the test sends the window an event waits for real until the event can be taken, and
@@ -12,9 +13,12 @@
 #include <gtest/gtest.h>
 
 #include <csignal>
+#include <cstdio>
 #include <optional>
 #include <sstream>
+#include <string>
 #include <unistd.h>
+#include <vector>
 
 namespace kd::test {
 namespace {
@@ -88,6 +92,103 @@ struct FakeTime {
     }
 };
 
+struct WaitCase {
+    bool seconds_mode;
+    int second;
+    int microsecond;
+    int expected_microseconds;
+};
+
+void PrintTo(const WaitCase& c, std::ostream* out)
+{
+    *out << (c.seconds_mode ? "seconds " : "minutes ") << c.second << "s+" << c.microsecond << "us";
+}
+
+class PassWait : public ::testing::TestWithParam<WaitCase> {};
+
+TEST_P(PassWait, WakesJustAfterTheNextBoundary)
+{
+    const auto& c = GetParam();
+    const auto wait = pass_wait(c.seconds_mode, c.second, c.microsecond * 1000);
+    EXPECT_EQ(std::chrono::duration_cast<std::chrono::microseconds>(wait).count(),
+              c.expected_microseconds);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Table, PassWait,
+    ::testing::Values(
+        // With seconds: 2 ms past the next boundary, to the nanosecond; 10 ms when that is nearer.
+        WaitCase{true, 0, 0, 1002000}, WaitCase{true, 30, 500000, 502000},
+        WaitCase{true, 30, 500999, 501001}, WaitCase{true, 12, 990000, 12000},
+        WaitCase{true, 12, 992000, 10000}, WaitCase{true, 12, 995000, 10000},
+        WaitCase{true, 59, 999999, 10000},
+        // Without: a second at a time, 100 ms steps in the minute's last second.
+        WaitCase{false, 0, 0, 1000000}, WaitCase{false, 30, 0, 1000000},
+        WaitCase{false, 58, 850000, 1000000}, WaitCase{false, 58, 950000, 950000},
+        WaitCase{false, 58, 950999, 950000}, WaitCase{false, 59, 0, 900000},
+        WaitCase{false, 59, 850000, 100000}, WaitCase{false, 59, 899000, 100000},
+        WaitCase{false, 59, 999000, 100000}));
+
+// Passes of the change test, each "day/hh:mm:ss" of the shown time and whether it repaints:
+// 'p' yes, '.' no, 'f' forced (and so yes).
+struct TurnCase {
+    bool seconds_mode;
+    const char* passes;
+};
+
+void PrintTo(const TurnCase& c, std::ostream* out)
+{
+    *out << (c.seconds_mode ? "seconds: " : "minutes: ") << c.passes;
+}
+
+class RepaintTurn : public ::testing::TestWithParam<TurnCase> {};
+
+TEST_P(RepaintTurn, ComesWhenTheShownTextMovesOrIsForced)
+{
+    RepaintMarks marks; // the first pass always paints: nothing was shown yet
+    std::istringstream passes(GetParam().passes);
+    std::string when;
+    char turn = '.';
+    while (passes >> when >> turn) {
+        std::tm shown{};
+        ASSERT_EQ(std::sscanf(when.c_str(), "%d/%d:%d:%d", &shown.tm_yday, &shown.tm_hour,
+                              &shown.tm_min, &shown.tm_sec),
+                  4);
+        EXPECT_EQ(take_repaint_turn(marks, GetParam().seconds_mode, shown, turn == 'f'),
+                  turn != '.')
+            << when;
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Table, RepaintTurn,
+    ::testing::Values(
+        // The same second of the next minute is still a change from the last one painted.
+        TurnCase{true, "0/12:05:10 p  0/12:05:10 .  0/12:06:10 p"},
+        // The system zone changed by an hour, then the clock was set a day on.
+        TurnCase{true, "0/12:05:10 p  0/13:05:10 p  1/13:05:10 p  1/13:05:10 ."},
+        TurnCase{false, "0/12:05:10 p  0/13:05:10 p  1/13:05:10 p  1/13:05:10 ."},
+        // Forcing moves the mark too.
+        TurnCase{true, "0/00:00:07 p  0/00:00:07 f  0/00:00:07 ."}));
+
+TEST(ClickPace, TakesABurstAndThenOneClickAnInterval)
+{
+    ClickPace pace;
+    const MonotonicTime start{std::chrono::hours(1)};
+    for (int i = 0; i < CLICK_BURST; ++i)
+        EXPECT_TRUE(take_click(pace, start)) << "click " << i << " of the burst";
+    EXPECT_FALSE(take_click(pace, start));
+    EXPECT_FALSE(take_click(pace, start + CLICK_INTERVAL / 2));
+    EXPECT_TRUE(take_click(pace, start + CLICK_INTERVAL));
+    EXPECT_FALSE(take_click(pace, start + CLICK_INTERVAL));
+    // After a quiet spell the whole burst is there again, and no more.
+    const MonotonicTime later = start + 100 * CLICK_INTERVAL;
+    int taken = 0;
+    for (int i = 0; i < 2 * CLICK_BURST; ++i)
+        taken += take_click(pace, later) ? 1 : 0;
+    EXPECT_EQ(taken, CLICK_BURST);
+}
+
 class MainLoop : public DockOnXvfb {
   protected:
     void SetUp() override
@@ -100,13 +201,7 @@ class MainLoop : public DockOnXvfb {
         other = std::make_unique<XConnection>(display());
     }
 
-    void close_window_from_outside()
-    {
-        send_client_message(other->get(), window->face_window,
-                            intern_atom(other->get(), "WM_PROTOCOLS"),
-                            {window->wm_delete_window, 0, 0, 0, 0});
-        sync(other->get());
-    }
+    void close_window_from_outside() { request_close(other->get(), window->face_window); }
 
     // Closes the window during the given wait.
     void close_during(int wait_number)
@@ -233,14 +328,14 @@ INSTANTIATE_TEST_SUITE_P(
 
 TEST_F(MainLoop, AClickDuringTheWaitRunsItsCommandAtOnceAndTheWaitKeepsItsDeadline)
 {
-    const std::string marker = config_home.file("left-ran");
+    const std::string marker = config_home.file("middle-ran");
     Settings settings;
-    settings.left_click = "touch '" + marker + "'";
+    settings.middle_click = "touch '" + marker + "'"; // instead of a reload
     time.start = Instant{NOON, 300000000};
     bool ran_before_the_next_wait = false;
     time.during_wait = [&](int waits) {
         if (waits == 1) {
-            fake_click(other->get(), 48, 48, 1);
+            fake_click(other->get(), 48, 48, 2);
             return true;
         }
         ran_before_the_next_wait = wait_until([&] { return access(marker.c_str(), F_OK) == 0; });
@@ -252,26 +347,13 @@ TEST_F(MainLoop, AClickDuringTheWaitRunsItsCommandAtOnceAndTheWaitKeepsItsDeadli
     ASSERT_EQ(time.waits.size(), 2u);
     EXPECT_TRUE(time.waits[0].woken);
     EXPECT_TRUE(ran_before_the_next_wait);
+    EXPECT_EQ(err.str(), "kestrelDial: exiting\n");
     // The click came 1 ms into a wait of a second and the loop then waited on to the same
     // deadline, without a repaint of its own.
     EXPECT_EQ(time.waits[0].deadline, 1000000000);
     EXPECT_EQ(time.waits[1].began, 1000000);
     EXPECT_EQ(time.waits[1].deadline, time.waits[0].deadline);
     EXPECT_EQ(time.repaints().size(), 1u);
-}
-
-TEST_F(MainLoop, CloseRequestSaysExitingUnlessQuiet)
-{
-    time.start = Instant{NOON, 0};
-    close_during(1);
-    ASSERT_EQ(run(Settings{}).value_or(-1), 0);
-    EXPECT_EQ(err.str(), "kestrelDial: exiting\n");
-
-    Settings quiet;
-    quiet.quiet = true;
-    std::ostringstream().swap(err);
-    ASSERT_EQ(run(quiet).value_or(-1), 0);
-    EXPECT_EQ(err.str(), "");
 }
 
 TEST_F(MainLoop, WindowDestroyedByAnotherClientEndsSilently)
@@ -347,31 +429,39 @@ TEST_F(MainLoop, QuietInTheReloadedFileSilencesThatVeryReload)
     EXPECT_EQ(err.str(), ""); // neither the reload line nor "exiting"
 }
 
-TEST_F(MainLoop, ExposeSeriesDuringTheWaitRepaintsOnceAtOnce)
+TEST_F(MainLoop, ExposuresOfAPassRepaintOnceAtOnceButNotRightAfterAnotherFrame)
 {
     time.start = Instant{NOON + 5, 0};
     time.during_wait = [this](int waits) {
-        if (waits == 2) {
-            for (const std::uint16_t count : {std::uint16_t{2}, std::uint16_t{1}, std::uint16_t{0}})
-                send_expose(other->get(), window->face_window, 96, 96, count);
+        if (waits == 2 || waits == 3) {
+            // A series (2, 1, 0) and two more during one wait; then one more 1 ms after the
+            // frame that answered them.
+            for (const int count : waits == 2 ? std::vector{2, 1, 0, 0, 0} : std::vector{0})
+                send_expose(other->get(), window->face_window, 96, 96,
+                            static_cast<std::uint16_t>(count));
             sync(other->get());
             return true;
         }
-        if (waits < 4) return false;
+        if (waits < 5) return false;
         close_window_from_outside();
         return true;
     };
     ASSERT_EQ(run(Settings{}).value_or(-1), 0);
-    // The pass that the exposure woke reads the clock for its paint and for its change test,
+    // The pass that the exposures woke reads the clock for its paint and for its change test,
     // nothing more, and waits on to the deadline it had.
-    ASSERT_GE(time.waits.size(), 3u);
+    ASSERT_GE(time.waits.size(), 5u);
     EXPECT_TRUE(time.waits[1].woken);
     EXPECT_EQ(time.passes[2].size(), 2u);
     EXPECT_EQ(time.waits[2].deadline, time.waits[1].deadline);
-    EXPECT_EQ(time.repaints().size(), 2u); // first pass + the exposure
+    // The next exposure waits until 50 ms after that frame.
+    EXPECT_TRUE(time.waits[2].woken);
+    EXPECT_EQ(time.passes[3].size(), 1u);
+    EXPECT_EQ(time.waits[3].deadline, time.waits[2].began + 50000000);
+    EXPECT_EQ(time.passes[4].size(), 2u);
+    EXPECT_EQ(time.repaints().size(), 3u); // first pass + two for the exposures
 }
 
-TEST_F(MainLoop, MiddleClickReloadsAndRepaintsAtOnceWithoutACommandAndRunsItWithOne)
+TEST_F(MainLoop, MiddleClickWithoutACommandReloadsAndRepaintsAtOnce)
 {
     write_file(config_home.path + "/kestrelDial/config", "# nothing set\n");
     time.start = Instant{NOON, 0};
@@ -388,15 +478,6 @@ TEST_F(MainLoop, MiddleClickReloadsAndRepaintsAtOnceWithoutACommandAndRunsItWith
     EXPECT_TRUE(time.waits[0].woken);
     EXPECT_EQ(time.passes[1].size(), 2u);
     EXPECT_EQ(time.waits[1].deadline, time.waits[1].began + 1000000000);
-
-    const std::string marker = config_home.file("middle-ran");
-    Settings with_command;
-    with_command.middle_click = "touch '" + marker + "'";
-    time.waits.clear();
-    std::ostringstream().swap(err);
-    ASSERT_EQ(run(with_command).value_or(-1), 0);
-    EXPECT_EQ(err.str(), "kestrelDial: exiting\n");
-    EXPECT_TRUE(wait_until([&] { return access(marker.c_str(), F_OK) == 0; }));
 }
 
 TEST_F(MainLoop, LostServerEndsTheLoopWithAnError)

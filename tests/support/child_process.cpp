@@ -9,6 +9,8 @@
 #include <poll.h>
 #include <sstream>
 #include <stdexcept>
+#include <sys/resource.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <thread>
@@ -60,11 +62,17 @@ struct ExecPlan {
     std::string executable;
     std::vector<char*> argv;
     std::vector<char*> envp;
+    std::optional<std::uint64_t> address_space_bytes;
 };
 
 [[noreturn]] void exec_child(const ExecPlan& plan, int stdin_fd, int stdout_fd, int stderr_fd)
 {
     ::setpgid(0, 0);
+    if (plan.address_space_bytes) {
+        const auto bytes = static_cast<rlim_t>(*plan.address_space_bytes);
+        const rlimit limit{bytes, bytes};
+        if (::setrlimit(RLIMIT_AS, &limit) != 0) ::_exit(127);
+    }
     sigset_t none;
     sigemptyset(&none);
     ::sigprocmask(SIG_SETMASK, &none, nullptr);
@@ -78,7 +86,7 @@ struct ExecPlan {
 ExecPlan make_plan(const std::vector<std::string>& argv, const std::vector<std::string>& env)
 {
     if (argv.empty()) throw std::invalid_argument("run_program: empty argv");
-    return ExecPlan{find_executable(argv[0], env), c_strings(argv), c_strings(env)};
+    return ExecPlan{find_executable(argv[0], env), c_strings(argv), c_strings(env), std::nullopt};
 }
 
 struct Pipe {
@@ -229,18 +237,48 @@ RunResult run_program(const std::vector<std::string>& argv, const std::vector<st
     return result;
 }
 
+ErrorChannel::ErrorChannel(bool socket)
+{
+    int ends[2];
+    const int made = socket ? ::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, ends)
+                            : ::pipe2(ends, O_CLOEXEC);
+    if (made != 0) throw std::runtime_error("cannot make a channel for standard error");
+    reader = Descriptor(ends[0]);
+    writer = Descriptor(ends[1]);
+    ::fcntl(reader.fd, F_SETFL, O_NONBLOCK);
+}
+
+void ErrorChannel::stall() const
+{
+    const std::string block(4096, '.');
+    ::fcntl(writer.fd, F_SETFL, O_NONBLOCK);
+    while (::write(writer.fd, block.data(), block.size()) > 0) {
+    }
+    ::fcntl(writer.fd, F_SETFL, 0);
+}
+
+std::string ErrorChannel::take() const
+{
+    std::string text;
+    char chunk[4096];
+    for (ssize_t n; (n = ::read(reader.fd, chunk, sizeof chunk)) > 0;)
+        text.append(chunk, static_cast<std::size_t>(n));
+    return text;
+}
+
 RunningProgram::RunningProgram(const std::vector<std::string>& argv,
-                               const std::vector<std::string>& env)
+                               const std::vector<std::string>& env, const ChildSetup& setup)
     : stdout_path_(make_capture_file("stdout")), stderr_path_(make_capture_file("stderr"))
 {
-    const ExecPlan plan = make_plan(argv, env);
+    ExecPlan plan = make_plan(argv, env);
+    plan.address_space_bytes = setup.address_space_bytes;
     const int dev_null = ::open("/dev/null", O_RDONLY | O_CLOEXEC);
     const int out = ::open(stdout_path_.c_str(), O_WRONLY | O_APPEND | O_CLOEXEC);
     const int err = ::open(stderr_path_.c_str(), O_WRONLY | O_APPEND | O_CLOEXEC);
     if (dev_null < 0 || out < 0 || err < 0) throw std::runtime_error("cannot open capture files");
     pid_ = ::fork();
     if (pid_ < 0) throw std::runtime_error("fork failed");
-    if (pid_ == 0) exec_child(plan, dev_null, out, err);
+    if (pid_ == 0) exec_child(plan, dev_null, out, setup.stderr_fd >= 0 ? setup.stderr_fd : err);
     ::setpgid(pid_, pid_);
     ::close(dev_null);
     ::close(out);
@@ -265,6 +303,15 @@ std::string RunningProgram::stderr_text() const
 std::string RunningProgram::stdout_text() const
 {
     return read_whole_file(stdout_path_);
+}
+
+std::size_t RunningProgram::stderr_count(std::string_view needle) const
+{
+    const std::string text = stderr_text();
+    std::size_t count = 0;
+    for (auto at = text.find(needle); at != std::string::npos; at = text.find(needle, at + 1))
+        ++count;
+    return count;
 }
 
 bool RunningProgram::reap(bool block)

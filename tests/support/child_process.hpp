@@ -3,7 +3,12 @@
 // controlled environment, captured output, and a hard deadline so a hang fails the test
 // instead of stalling it.
 
+#include "base/descriptor.hpp"
+
 #include <chrono>
+#include <cstddef>
+#include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <sys/types.h>
@@ -31,13 +36,35 @@ RunResult run_program(const std::vector<std::string>& argv, const std::vector<st
                       const std::string& stdin_text, std::chrono::milliseconds timeout,
                       StdinSource stdin_source = StdinSource::Pipe);
 
+// A pipe (or a socket pair) to be a child's standard error, read by the test at its own pace.
+// Both ends close on exec; the writing end blocks, as a shell leaves it.
+struct ErrorChannel {
+    explicit ErrorChannel(bool socket = false);
+    // Fills it, as a reader that has stopped reading leaves it.
+    void stall() const;
+    // What has arrived and not been taken yet; never waits.
+    std::string take() const;
+
+    Descriptor reader;
+    Descriptor writer;
+};
+
+// What a test may change in how a RunningProgram starts.
+struct ChildSetup {
+    // A descriptor of the test's to be the child's standard error instead of the capture file.
+    int stderr_fd = -1;
+    // A limit on the child's address space (RLIMIT_AS), set before exec.
+    std::optional<std::uint64_t> address_space_bytes;
+};
+
 // A child that runs on while the test talks to it (clock mode). Standard input is /dev/null;
 // standard output and standard error go to files that the test can read at any time. The
 // child leads its own process group. The destructor kills the group and reaps the child if
 // it is still running.
 class RunningProgram {
   public:
-    RunningProgram(const std::vector<std::string>& argv, const std::vector<std::string>& env);
+    RunningProgram(const std::vector<std::string>& argv, const std::vector<std::string>& env,
+                   const ChildSetup& setup = {});
     RunningProgram(const RunningProgram&) = delete;
     RunningProgram& operator=(const RunningProgram&) = delete;
     ~RunningProgram();
@@ -47,6 +74,8 @@ class RunningProgram {
     // Everything written to standard error / standard output so far.
     std::string stderr_text() const;
     std::string stdout_text() const;
+    // How often standard error has said `needle` so far.
+    std::size_t stderr_count(std::string_view needle) const;
 
     // Waits until standard error contains needle (from the child or from a grandchild it
     // detached); false when the timeout passes first.

@@ -9,7 +9,6 @@
 #include <cerrno>
 #include <cstddef>
 #include <cstdint>
-#include <cstdio>
 #include <cstring>
 #include <stdexcept>
 #include <string_view>
@@ -31,18 +30,6 @@ sockaddr_un unix_address(const std::string& path)
         throw std::runtime_error("socket path too long: " + path);
     std::memcpy(address.sun_path, path.c_str(), path.size() + 1);
     return address;
-}
-
-bool send_all(int fd, const std::uint8_t* data, std::size_t length)
-{
-    while (length > 0) {
-        const ssize_t sent = send(fd, data, length, MSG_NOSIGNAL);
-        if (sent == -1 && errno == EINTR) continue;
-        if (sent <= 0) return false;
-        data += sent;
-        length -= static_cast<std::size_t>(sent);
-    }
-    return true;
 }
 
 std::size_t padded(std::size_t length)
@@ -112,43 +99,8 @@ struct Relay {
 NoBigRequestsProxy::NoBigRequestsProxy(const XvfbServer& server)
     : server_socket_("/tmp/.X11-unix/X" + server.display().substr(1))
 {
-    // This libxcb takes no socket paths as display names, so the relay takes a display
-    // number of its own: the X lock file keeps servers off it, and the socket lives in the
-    // abstract namespace, where libxcb looks first and nothing is left behind on disk.
-    for (int number = 900; number < 1000 && display_.empty(); ++number) {
-        const std::string lock = "/tmp/.X" + std::to_string(number) + "-lock";
-        const int lock_fd = open(lock.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0444);
-        if (lock_fd == -1) continue;
-        char pid_text[16];
-        const int length =
-            std::snprintf(pid_text, sizeof pid_text, "%10d\n", static_cast<int>(getpid()));
-        const bool written = write(lock_fd, pid_text, static_cast<std::size_t>(length)) == length;
-        close(lock_fd);
-        const int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
-        sockaddr_un address{};
-        address.sun_family = AF_UNIX;
-        const std::string name = "/tmp/.X11-unix/X" + std::to_string(number);
-        std::memcpy(address.sun_path + 1, name.data(), name.size()); // leading zero byte: abstract
-        const auto address_length =
-            static_cast<socklen_t>(offsetof(sockaddr_un, sun_path) + 1 + name.size());
-        if (written && fd != -1 &&
-            bind(fd, reinterpret_cast<const sockaddr*>(&address), address_length) == 0 &&
-            listen(fd, 8) == 0) {
-            listen_fd_ = fd;
-            lock_file_ = lock;
-            display_ = ":" + std::to_string(number);
-        } else {
-            if (fd != -1) close(fd);
-            unlink(lock.c_str());
-        }
-    }
-    if (display_.empty()) throw std::runtime_error("no free display number for the relay");
-    if (pipe2(stop_pipe_, O_CLOEXEC) == -1) {
-        const std::string reason = std::strerror(errno);
-        close(listen_fd_);
-        unlink(lock_file_.c_str());
-        throw std::runtime_error("cannot set up the relay: " + reason);
-    }
+    if (pipe2(stop_pipe_, O_CLOEXEC) == -1)
+        throw std::runtime_error(std::string("cannot set up the relay: ") + std::strerror(errno));
     worker_ = std::thread([this] { relay(); });
 }
 
@@ -160,8 +112,6 @@ NoBigRequestsProxy::~NoBigRequestsProxy()
     worker_.join();
     close(stop_pipe_[0]);
     close(stop_pipe_[1]);
-    close(listen_fd_);
-    unlink(lock_file_.c_str());
 }
 
 void NoBigRequestsProxy::relay()
@@ -173,7 +123,8 @@ void NoBigRequestsProxy::relay()
         relays.erase(relays.begin() + static_cast<std::ptrdiff_t>(index));
     };
     while (true) {
-        std::vector<pollfd> watched{{stop_pipe_[0], POLLIN, 0}, {listen_fd_, POLLIN, 0}};
+        std::vector<pollfd> watched{{stop_pipe_[0], POLLIN, 0},
+                                    {listening_.listen_fd(), POLLIN, 0}};
         for (const Relay& relay : relays) {
             watched.push_back({relay.client, POLLIN, 0});
             watched.push_back({relay.server, POLLIN, 0});
@@ -205,7 +156,7 @@ void NoBigRequestsProxy::relay()
             if (!alive) drop(i);
         }
         if (watched[1].revents & POLLIN) {
-            const int client = accept4(listen_fd_, nullptr, nullptr, SOCK_CLOEXEC);
+            const int client = accept4(listening_.listen_fd(), nullptr, nullptr, SOCK_CLOEXEC);
             if (client == -1) continue;
             const int upstream = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
             const sockaddr_un address = unix_address(server_socket_);

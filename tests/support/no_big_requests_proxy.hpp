@@ -3,6 +3,7 @@
 // BIG-REQUESTS extension: requests for it are renamed on the way, so the server answers
 // "not present". Clients then have only the core limit of 262140 bytes per request.
 
+#include "support/listening_display.hpp"
 #include "support/xvfb.hpp"
 
 #include <string>
@@ -20,15 +21,13 @@ class NoBigRequestsProxy {
     NoBigRequestsProxy& operator=(const NoBigRequestsProxy&) = delete;
 
     // The relay's display name, such as ":900".
-    const std::string& display() const { return display_; }
+    const std::string& display() const { return listening_.display(); }
 
   private:
     void relay();
 
-    std::string display_;
-    std::string lock_file_;
+    ListeningDisplay listening_;
     std::string server_socket_;
-    int listen_fd_ = -1;
     int stop_pipe_[2] = {-1, -1};
     std::thread worker_;
 };

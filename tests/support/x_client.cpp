@@ -284,8 +284,14 @@ void send_client_message(xcb_connection_t* connection, xcb_window_t window, xcb_
     sync(connection);
 }
 
+void request_close(xcb_connection_t* connection, xcb_window_t window)
+{
+    send_client_message(connection, window, intern_atom(connection, "WM_PROTOCOLS"),
+                        {intern_atom(connection, "WM_DELETE_WINDOW"), 0, 0, 0, 0});
+}
+
 void send_expose(xcb_connection_t* connection, xcb_window_t window, std::uint16_t width,
-                 std::uint16_t height, std::uint16_t count)
+                 std::uint16_t height, std::uint16_t count, bool wait)
 {
     // SendEvent always takes 32 bytes, whatever the event's own size.
     std::array<char, 32> buffer{};
@@ -296,7 +302,7 @@ void send_expose(xcb_connection_t* connection, xcb_window_t window, std::uint16_
     event->height = height;
     event->count = count;
     xcb_send_event(connection, 0, window, XCB_EVENT_MASK_EXPOSURE, buffer.data());
-    sync(connection);
+    if (wait) sync(connection);
 }
 
 void destroy_window(xcb_connection_t* connection, xcb_window_t window)

@@ -134,10 +134,14 @@ bool click_on(xcb_connection_t* connection, xcb_window_t window, std::int16_t x,
 void send_client_message(xcb_connection_t* connection, xcb_window_t window, xcb_atom_t type,
                          const std::array<std::uint32_t, 5>& data);
 
+// Asks the owner of `window` to close it, as a window manager does: WM_DELETE_WINDOW in a
+// WM_PROTOCOLS message. Returns after the server has sent it.
+void request_close(xcb_connection_t* connection, xcb_window_t window);
+
 // Sends a synthetic Expose of the whole window with the given count, to clients that
-// selected Exposure on it.
+// selected Exposure on it; returns after the server has handled it unless `wait` is false.
 void send_expose(xcb_connection_t* connection, xcb_window_t window, std::uint16_t width,
-                 std::uint16_t height, std::uint16_t count);
+                 std::uint16_t height, std::uint16_t count, bool wait = true);
 
 // Destroys a window that another client owns; returns after the server has done it.
 void destroy_window(xcb_connection_t* connection, xcb_window_t window);
