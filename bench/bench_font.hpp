@@ -8,7 +8,7 @@
 
 namespace kd::bench {
 
-inline Font& bench_font()
+inline const Font& bench_font()
 {
     static Font font = [] {
         auto bytes = read_font_file(KD_TEST_FONT);

@@ -19,8 +19,9 @@ void paint(benchmark::State& state, const kd::Settings& settings)
     const auto size = static_cast<std::uint32_t>(state.range(0));
     kd::PixelBuffer buffer = kd::make_pixel_buffer(size, size, true);
     const kd::Clock clock = kd::bench::bench_instant;
+    kd::TextScratch scratch;
     for (auto _ : state) {
-        kd::paint_face(buffer, bench_font(), settings, clock);
+        kd::paint_face(buffer, bench_font(), scratch, settings, clock);
         benchmark::DoNotOptimize(buffer.bytes.data());
         benchmark::ClobberMemory();
     }

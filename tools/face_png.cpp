@@ -153,6 +153,7 @@ int main(int argc, char** argv)
 
     const auto side = static_cast<std::uint32_t>(settings.size);
     kd::PixelBuffer buffer = kd::make_pixel_buffer(side, side, lsb_first);
-    kd::paint_face(buffer, found->font, settings, [instant] { return instant; });
+    kd::TextScratch scratch;
+    kd::paint_face(buffer, found->font, scratch, settings, [instant] { return instant; });
     return write_png(buffer, out) ? 0 : 1;
 }

@@ -5,7 +5,6 @@
 #include <sys/timerfd.h>
 
 #include <array>
-#include <bit>
 #include <cerrno>
 #include <string_view>
 
@@ -82,32 +81,6 @@ std::expected<void, Error> check_pixel_format(const ServerSetup& setup, std::uin
     return {};
 }
 
-struct ChannelBits {
-    int shift = 0;
-    int width = 0;
-};
-
-// A mask as one run of set bits; nothing for an empty or broken run.
-std::optional<ChannelBits> channel_bits(std::uint32_t mask)
-{
-    if (mask == 0) return std::nullopt;
-    const int shift = std::countr_zero(mask);
-    const std::uint32_t run = mask >> shift;
-    if ((run & (run + 1)) != 0) return std::nullopt;
-    return ChannelBits{shift, std::popcount(run)};
-}
-
-// 0 stays 0 and 255 becomes the channel's full value; between them the nearest value.
-std::array<std::uint32_t, 256> scaled_channel(ChannelBits bits)
-{
-    const std::uint64_t full = (std::uint64_t{1} << bits.width) - 1;
-    std::array<std::uint32_t, 256> table{};
-    for (std::uint32_t value = 0; value < table.size(); ++value) {
-        table[value] = static_cast<std::uint32_t>(((value * full + 127) / 255) << bits.shift);
-    }
-    return table;
-}
-
 // The screen that the display name asks for.
 std::expected<const SetupScreen*, Error> choose_screen(const ConnectedDisplay& display)
 {
@@ -138,10 +111,8 @@ std::expected<DockWindow, Error> prepare_window(ConnectedDisplay& display,
     window.size = size;
     if (auto format = check_pixel_format(display.setup, window.depth); !format)
         return std::unexpected(format.error());
-    if (const auto& masks = screen.root_visual_masks) {
+    if (const auto& masks = screen.root_visual_masks)
         window.channels = channel_tables(masks->red, masks->green, masks->blue);
-        if (window.channels) window.converted.resize(std::size_t{4} * size * size);
-    }
     return window;
 }
 
@@ -226,20 +197,6 @@ std::expected<void, Error> map_with_input_window(DockWindow& window)
 }
 
 } // namespace
-
-std::optional<ChannelTables> channel_tables(std::uint32_t red_mask, std::uint32_t green_mask,
-                                            std::uint32_t blue_mask)
-{
-    if (red_mask == 0xff0000 && green_mask == 0xff00 && blue_mask == 0xff) return std::nullopt;
-    const auto red = channel_bits(red_mask);
-    const auto green = channel_bits(green_mask);
-    const auto blue = channel_bits(blue_mask);
-    if (!red || !green || !blue || (red_mask & green_mask) != 0 || (red_mask & blue_mask) != 0 ||
-        (green_mask & blue_mask) != 0) {
-        return std::nullopt;
-    }
-    return ChannelTables{scaled_channel(*red), scaled_channel(*green), scaled_channel(*blue)};
-}
 
 std::expected<DockWindow, Error> open_dock_window(const Settings& settings, const Arguments& args,
                                                   const char* display_name)

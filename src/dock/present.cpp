@@ -12,34 +12,6 @@ constexpr std::size_t PUT_IMAGE_HEADER = 24;
 // The 32-bit length that a request over the core limit carries after its first four bytes.
 constexpr std::size_t BIG_LENGTH_FIELD = 4;
 
-// The painted frame, 0x00RRGGBB, into the server's own layout; both in its byte order.
-void convert_frame(const ChannelTables& tables, bool lsb_first,
-                   const std::vector<std::uint8_t>& painted, std::vector<std::uint8_t>& out)
-{
-    const std::uint8_t* from = painted.data();
-    std::uint8_t* to = out.data();
-    const std::size_t length = painted.size();
-    if (lsb_first) {
-        for (std::size_t i = 0; i < length; i += 4) {
-            const std::uint32_t value =
-                tables.red[from[i + 2]] | tables.green[from[i + 1]] | tables.blue[from[i]];
-            to[i] = static_cast<std::uint8_t>(value);
-            to[i + 1] = static_cast<std::uint8_t>(value >> 8);
-            to[i + 2] = static_cast<std::uint8_t>(value >> 16);
-            to[i + 3] = static_cast<std::uint8_t>(value >> 24);
-        }
-    } else {
-        for (std::size_t i = 0; i < length; i += 4) {
-            const std::uint32_t value =
-                tables.red[from[i + 1]] | tables.green[from[i + 2]] | tables.blue[from[i + 3]];
-            to[i] = static_cast<std::uint8_t>(value >> 24);
-            to[i + 1] = static_cast<std::uint8_t>(value >> 16);
-            to[i + 2] = static_cast<std::uint8_t>(value >> 8);
-            to[i + 3] = static_cast<std::uint8_t>(value);
-        }
-    }
-}
-
 // How many rows one PutImage may carry: the whole frame unless the server's request limit is
 // lower (a capped BIG-REQUESTS, or none at all), then the most whole rows that fit.
 std::uint32_t rows_per_request(DockWindow& window, xcb_connection_t* connection)
@@ -65,18 +37,16 @@ std::expected<void, Error> present_frame(DockWindow& window, const PixelBuffer& 
     // A buffer of another shape would make the request read past its end.
     const std::size_t expected_bytes = std::size_t{4} * window.size * window.size;
     if (buffer.width != window.size || buffer.height != window.size ||
-        buffer.bytes.size() != expected_bytes || buffer.lsb_first != window.lsb_first) {
+        buffer.bytes.size() != expected_bytes || buffer.lsb_first != window.lsb_first ||
+        buffer.channels.has_value() != window.channels.has_value()) {
         return std::unexpected(description(
             "frame of " + std::to_string(buffer.width) + "x" + std::to_string(buffer.height) +
             " pixels (" + std::to_string(buffer.bytes.size()) +
             " bytes) does not fit the window of " + std::to_string(window.size) + "x" +
             std::to_string(window.size)));
     }
+    // Painted in the server's own format: the pixels go out as they are.
     const std::uint8_t* pixels = buffer.bytes.data();
-    if (window.channels) {
-        convert_frame(*window.channels, window.lsb_first, buffer.bytes, window.converted);
-        pixels = window.converted.data();
-    }
     xcb_connection_t* connection = dock_xcb_connection(window);
     const auto side = static_cast<std::uint16_t>(window.size);
     const std::size_t row_bytes = std::size_t{4} * window.size;

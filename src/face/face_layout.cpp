@@ -79,30 +79,22 @@ void draw_bevel(PixelBuffer& buffer, const BevelStyle& style)
     const auto height = static_cast<std::int32_t>(buffer.height);
     for (std::int32_t j = 0; j < 4; ++j) {
         const float q = static_cast<float>(j) / 3.0f;
-        // Each ring has one colour per side: converted once, not per pixel.
         const StoredPixel dark =
-            stored_pixel(buffer, ring_color(style.top_left_base, style.top_left_step, q), 1.0f);
-        const StoredPixel light = stored_pixel(
-            buffer, ring_color(style.bottom_right_base, style.bottom_right_step, q), 1.0f);
-        for (std::int32_t x = j; x <= width - 1 - j; ++x)
-            put_stored_pixel(buffer, x, j, dark);
-        for (std::int32_t y = j; y <= height - 1 - j; ++y)
-            put_stored_pixel(buffer, j, y, dark);
-        for (std::int32_t x = j; x <= width - 1 - j; ++x)
-            put_stored_pixel(buffer, x, height - 1 - j, light);
-        for (std::int32_t y = j; y <= height - 1 - j; ++y)
-            put_stored_pixel(buffer, width - 1 - j, y, light);
+            stored_pixel(buffer, ring_color(style.top_left_base, style.top_left_step, q));
+        const StoredPixel light =
+            stored_pixel(buffer, ring_color(style.bottom_right_base, style.bottom_right_step, q));
+        fill_row(buffer, j, j, width - 1 - j, dark);
+        fill_column(buffer, j, j, height - 1 - j, dark);
+        fill_row(buffer, height - 1 - j, j, width - 1 - j, light);
+        fill_column(buffer, width - 1 - j, j, height - 1 - j, light);
     }
 }
 
 void draw_separator(PixelBuffer& buffer, float unit, float row, Rgb color)
 {
     const std::int32_t inset = pixel_index(8.0f * unit);
-    const std::int32_t last = static_cast<std::int32_t>(buffer.width) - 1 - inset;
-    const std::int32_t y = pixel_index(row);
-    const StoredPixel pixel = stored_pixel(buffer, color, 1.0f);
-    for (std::int32_t x = inset; x <= last; ++x)
-        put_stored_pixel(buffer, x, y, pixel);
+    fill_row(buffer, pixel_index(row), inset, static_cast<std::int32_t>(buffer.width) - 1 - inset,
+             stored_pixel(buffer, color));
 }
 
 // The y that centres the ink [top, bottom] of a layout within the band [band_top, band_bottom].
@@ -119,8 +111,9 @@ float time_size_for(const Settings& settings, float unit)
     return 28.0f * unit;
 }
 
-void draw_time_line(PixelBuffer& buffer, Font& font, const Settings& settings,
-                    const FaceTexts& texts, float unit)
+void draw_time_line(PixelBuffer& buffer, const Font& font, TextScratch& scratch,
+                    const Settings& settings, const ShadeTable& shades, const FaceTexts& texts,
+                    float unit)
 {
     const auto width = static_cast<float>(buffer.width);
     const float band_top = 88.0f * unit + 1.0f;
@@ -128,10 +121,10 @@ void draw_time_line(PixelBuffer& buffer, Font& font, const Settings& settings,
     const float table_size = time_size_for(settings, unit);
 
     if (!texts.suffix) {
-        const auto ink = ink_extent(font, texts.time, table_size);
+        const auto ink = ink_extent(font, scratch, texts.time, table_size);
         const float y = ink ? centred_y(*ink, band_top, band_bottom) : 92.0f * unit;
-        draw_text(buffer, font, texts.time, table_size, 0.0f, y, width, TextAlign::Center,
-                  settings.color);
+        draw_text(buffer, font, scratch, texts.time, table_size, 0.0f, y, width, TextAlign::Center,
+                  shades);
         return;
     }
 
@@ -139,12 +132,12 @@ void draw_time_line(PixelBuffer& buffer, Font& font, const Settings& settings,
     const std::string_view suffix = legible_prefix(font, *texts.suffix, width);
     const TimeLineSizes sizes = fit_time_line(
         table_size, unit, width - 12.0f * unit,
-        [&](float size) { return text_width(font, texts.time, size); },
-        [&](float size) { return text_width(font, suffix, size); });
-    const float time_width = text_width(font, texts.time, sizes.time);
-    const float suffix_width = text_width(font, suffix, sizes.suffix);
+        [&](float size) { return text_width(font, scratch, texts.time, size); },
+        [&](float size) { return text_width(font, scratch, suffix, size); });
+    const float time_width = text_width(font, scratch, texts.time, sizes.time);
+    const float suffix_width = text_width(font, scratch, suffix, sizes.suffix);
     const float x = std::max((width - (time_width + suffix_width)) * 0.5f, 6.0f * unit);
-    const auto ink = ink_extent(font, texts.time, sizes.time);
+    const auto ink = ink_extent(font, scratch, texts.time, sizes.time);
     const float y = ink ? centred_y(*ink, band_top, band_bottom) : 92.0f * unit;
 
     float time_ascent = 0.8f * sizes.time;
@@ -155,14 +148,16 @@ void draw_time_line(PixelBuffer& buffer, Font& font, const Settings& settings,
         time_ascent = ascender * sizes.time / units_per_em;
         suffix_ascent = ascender * sizes.suffix / units_per_em;
     }
-    draw_text(buffer, font, texts.time, sizes.time, x, y, width, TextAlign::Left, settings.color);
-    draw_text(buffer, font, suffix, sizes.suffix, x + time_width, y + (time_ascent - suffix_ascent),
-              width, TextAlign::Left, settings.dim_color);
+    draw_text(buffer, font, scratch, texts.time, sizes.time, x, y, width, TextAlign::Left, shades);
+    draw_text(buffer, font, scratch, suffix, sizes.suffix, x + time_width,
+              y + (time_ascent - suffix_ascent), width, TextAlign::Left,
+              shade_table(buffer, settings.dim_color));
 }
 
 } // namespace
 
-void paint_face(PixelBuffer& buffer, Font& font, const Settings& settings, const Clock& clock)
+void paint_face(PixelBuffer& buffer, const Font& font, TextScratch& scratch,
+                const Settings& settings, const Clock& clock)
 {
     const FaceTexts texts = face_texts(settings, clock);
     clear_pixels(buffer);
@@ -170,32 +165,34 @@ void paint_face(PixelBuffer& buffer, Font& font, const Settings& settings, const
     const auto width = static_cast<float>(buffer.width);
     const float unit = static_cast<float>(buffer.height) / 128.0f;
 
+    // Every text but the suffix is in the main colour: its shades are worked out once.
+    const ShadeTable shades = shade_table(buffer, settings.color);
     const float weekday_size = 18.0f * unit;
-    const auto weekday_ink = ink_extent(font, texts.weekday, weekday_size);
+    const auto weekday_ink = ink_extent(font, scratch, texts.weekday, weekday_size);
     const float weekday_y = weekday_ink ? centred_y(*weekday_ink, 4.0f, 24.0f * unit) : 4.0f * unit;
-    draw_text(buffer, font, texts.weekday, weekday_size, 0.0f, weekday_y, width, TextAlign::Center,
-              settings.color);
+    draw_text(buffer, font, scratch, texts.weekday, weekday_size, 0.0f, weekday_y, width,
+              TextAlign::Center, shades);
 
     draw_separator(buffer, unit, 24.0f * unit, settings.dim_color);
 
     const float month_size = (settings.short_month ? 17.0f : 15.0f) * unit;
     const float day_size = 33.0f * unit;
     const float day_step = 15.0f * unit;
-    const auto month_ink = ink_extent(font, texts.month, month_size);
-    const auto day_ink = ink_extent(font, texts.day, day_size);
+    const auto month_ink = ink_extent(font, scratch, texts.month, month_size);
+    const auto day_ink = ink_extent(font, scratch, texts.day, day_size);
     const float block_top = 24.0f * unit + 1.0f;
     float month_y = 29.0f * unit;
     if (month_ink && day_ink)
         month_y = centred_y(InkExtent{month_ink->top, day_ink->bottom + day_step}, block_top,
                             88.0f * unit);
-    draw_text(buffer, font, texts.month, month_size, 0.0f, month_y, width, TextAlign::Center,
-              settings.color);
-    draw_text(buffer, font, texts.day, day_size, 0.0f, month_y + day_step, width, TextAlign::Center,
-              settings.color);
+    draw_text(buffer, font, scratch, texts.month, month_size, 0.0f, month_y, width,
+              TextAlign::Center, shades);
+    draw_text(buffer, font, scratch, texts.day, day_size, 0.0f, month_y + day_step, width,
+              TextAlign::Center, shades);
 
     draw_separator(buffer, unit, 88.0f * unit, settings.dim_color);
 
-    draw_time_line(buffer, font, settings, texts, unit);
+    draw_time_line(buffer, font, scratch, settings, shades, texts, unit);
 
     const bool zenburn =
         settings.theme && settings.theme->size() == 7 && is_zenburn(*settings.theme);

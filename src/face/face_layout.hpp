@@ -4,6 +4,7 @@
 #include "face/clock.hpp"
 #include "face/font.hpp"
 #include "face/pixel_buffer.hpp"
+#include "face/text_drawing.hpp"
 #include "settings/settings.hpp"
 
 #include <functional>
@@ -23,6 +24,8 @@ TimeLineSizes fit_time_line(float time_size, float unit, float available,
                             const std::function<float(float)>& suffix_width);
 
 // Reads the clock once, clears the buffer and paints every band, separator and the bevel.
-void paint_face(PixelBuffer& buffer, Font& font, const Settings& settings, const Clock& clock);
+// The scratch is the text drawing's working memory, made once and lent to every frame.
+void paint_face(PixelBuffer& buffer, const Font& font, TextScratch& scratch,
+                const Settings& settings, const Clock& clock);
 
 } // namespace kd

@@ -20,9 +20,11 @@ constexpr std::array<std::string_view, 12> MONTHS = {
 constexpr std::array<std::string_view, 12> SHORT_MONTHS = {
     "JAN", "FEB", "MAR", "APR", "MAY", "JUN", "JUL", "AUG", "SEP", "OCT", "NOV", "DEC"};
 
-// The broken-down time the face shows. An instant the C library cannot represent (years
-// beyond its range) shows as the epoch rather than garbage.
-std::tm calendar_time(const Settings& settings, Instant instant)
+} // namespace
+
+// An instant the C library cannot represent (years beyond its range) shows as the epoch
+// rather than garbage.
+std::tm shown_time(const Settings& settings, Instant instant)
 {
     std::tm result{};
     if (settings.timezone) {
@@ -42,6 +44,8 @@ std::tm calendar_time(const Settings& settings, Instant instant)
     gmtime_r(&epoch, &result);
     return result;
 }
+
+namespace {
 
 std::string two_digits(int value)
 {
@@ -73,11 +77,6 @@ std::string name_from(const std::array<std::string_view, N>& names, int index)
 }
 
 } // namespace
-
-std::tm shown_time(const Settings& settings, Instant instant)
-{
-    return calendar_time(settings, instant);
-}
 
 FaceTexts face_texts_at(const Settings& settings, Instant instant)
 {

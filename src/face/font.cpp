@@ -59,12 +59,6 @@ std::expected<Font, std::string> parse_font(std::vector<std::uint8_t> bytes)
     if (!FT_IS_SCALABLE(face) || face->units_per_EM == 0)
         return std::unexpected(std::string("not a scalable outline font"));
 
-    data->shaper.reset(hb_ft_font_create_referenced(face));
-    data->shaping_buffer.reset(hb_buffer_create());
-    if (!hb_buffer_allocation_successful(data->shaping_buffer.get()))
-        return std::unexpected(freetype_error_text(FT_Err_Out_Of_Memory));
-    hb_ft_font_set_load_flags(data->shaper.get(), GLYPH_LOAD_FLAGS);
-
     Font font;
     font.units_per_em = face->units_per_EM;
     if (FT_HAS_HORIZONTAL(face)) font.ascender = face->ascender;

@@ -1,5 +1,5 @@
 #pragma once
-// Reading and parsing a font file into the FreeType and HarfBuzz objects that draw it.
+// Reading and parsing a font file into the FreeType objects that draw it.
 
 #include "base/error.hpp"
 
@@ -19,9 +19,11 @@ inline constexpr std::uint64_t MAX_FONT_FILE_SIZE = 10485760;
 // block or never end). At most MAX_FONT_FILE_SIZE + 1 bytes are ever read.
 std::expected<std::vector<std::uint8_t>, Error> read_font_file(const std::string& path);
 
-struct FontData; // FreeType face and HarfBuzz font, owned
+struct FontData; // FreeType library and face, owned
 
-// A parsed font. Move-only; owns its bytes and every FreeType/HarfBuzz object.
+// A parsed font. Move-only; owns its bytes and its FreeType objects. Drawing changes nothing of
+// it but the face's active size and glyph slot, which every drawing call sets up for itself:
+// one thread at a time.
 struct Font {
     std::unique_ptr<FontData> data;
     int units_per_em = 0;

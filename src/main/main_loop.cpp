@@ -98,6 +98,7 @@ struct LoopContext {
     const LoopSeams& seams;
     ClickPace clicks;
     StartedCommands commands;
+    TextScratch text_scratch; // the text drawing's working memory, reused by every frame
 };
 
 // What the events of one pass leave for its timed work.
@@ -198,7 +199,7 @@ bool plan_pass(LoopTiming& timing, const Settings& settings, Instant now, Monoto
 
 std::expected<void, Error> repaint(LoopContext& loop)
 {
-    paint_face(loop.buffer, loop.font, loop.settings, loop.seams.clock);
+    paint_face(loop.buffer, loop.font, loop.text_scratch, loop.settings, loop.seams.clock);
     return present_frame(loop.window, loop.buffer);
 }
 
@@ -217,7 +218,7 @@ std::expected<int, Error> run_main_loop(DockWindow& window, Font& font, PixelBuf
                                         const Environment& env, std::ostream& err,
                                         const LoopSeams& seams)
 {
-    LoopContext loop{window, font, buffer, std::move(settings), args, env, err, seams, {}, {}};
+    LoopContext loop{window, font, buffer, std::move(settings), args, env, err, seams, {}, {}, {}};
     LoopTiming timing;
     // Whether there may be events to take: at the start (the mapping's exposure, for one) and
     // after a wait that an event ended. A wait that ran out has just seen the connection empty,

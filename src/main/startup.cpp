@@ -39,7 +39,7 @@ std::expected<int, Error> run_startup(const Arguments& args, const Environment& 
     }
     install_hangup_handler();
 
-    PixelBuffer buffer = make_pixel_buffer(size, size, window->lsb_first);
+    PixelBuffer buffer = make_pixel_buffer(size, size, window->lsb_first, window->channels);
     return run_main_loop(*window, found->font, buffer, std::move(settings), args, env, err);
 }
 

@@ -112,7 +112,7 @@ TEST_F(DockOnXvfb, ProtocolErrorsAreIgnored)
     DockWindow window = open_or_fail(display(), 96);
     take_map_exposure(window);
     // Depth 1 does not match the window: the server answers with an error event.
-    PixelBuffer frame{96, 96, window.lsb_first, std::vector<std::uint8_t>(4 * 96 * 96)};
+    PixelBuffer frame = make_pixel_buffer(96, 96, window.lsb_first);
     window.depth = 1;
     EXPECT_TRUE(present_frame(window, frame));
     sync(dock_xcb_connection(window));

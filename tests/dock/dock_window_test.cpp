@@ -58,9 +58,8 @@ TEST_P(DockWindowTest, WindowsAndPropertiesAreThoseOfADockapp)
                          XCB_WINDOW_CLASS_INPUT_ONLY, XCB_MAP_STATE_VIEWABLE}));
     EXPECT_EQ(window.depth, 24);
     EXPECT_EQ(window.size, GetParam());
-    // The painter's own layout: frames go out as painted, with no second buffer.
+    // The painter's own layout: no channel tables.
     EXPECT_FALSE(window.channels);
-    EXPECT_TRUE(window.converted.empty());
     // No program started later (a click command) inherits the connection.
     EXPECT_TRUE(fcntl(xcb_get_file_descriptor(dock_xcb_connection(window)), F_GETFD) & FD_CLOEXEC);
 
@@ -151,26 +150,6 @@ TEST(DockWindowOnFreshServer, ShallowScreensAreRefusedWithThePixelFormatMessage)
         XConnection observer(shallow.display());
         EXPECT_FALSE(find_window_by_name(observer.get(), observer.root(), "kestrelDial"));
     }
-}
-
-TEST(ChannelTables, OnlyTheServersOwnLayoutIsConverted)
-{
-    // The painter's layout, and visuals without colour masks, go out as painted.
-    EXPECT_FALSE(channel_tables(0xff0000, 0xff00, 0xff));
-    EXPECT_FALSE(channel_tables(0, 0, 0));
-    EXPECT_FALSE(channel_tables(0xf0f000, 0xf00, 0xff));
-    EXPECT_FALSE(channel_tables(0xffff00, 0xff00, 0xff));
-
-    // 10 bits each: 255 fills the channel, 128 is the nearest of 1023 steps.
-    const auto deep = channel_tables(0x3ff00000, 0xffc00, 0x3ff).value_or(ChannelTables{});
-    EXPECT_EQ(deep.red[255], 0x3ff00000u);
-    EXPECT_EQ(deep.green[255], 0xffc00u);
-    EXPECT_EQ(deep.blue[128], 514u);
-    EXPECT_EQ(deep.red[0] | deep.green[0] | deep.blue[0], 0u);
-
-    // Blue and red swapped places.
-    const auto swapped = channel_tables(0xff, 0xff00, 0xff0000).value_or(ChannelTables{});
-    EXPECT_EQ(swapped.red[0x12] | swapped.green[0x34] | swapped.blue[0x56], 0x563412u);
 }
 
 struct ConnectCase {

@@ -4,28 +4,26 @@
 
 #include <algorithm>
 #include <csignal>
-#include <cstdlib>
 
 namespace kd::test {
 namespace {
 
-// A picture where neighbouring pixels and the three channels all differ, written in the
-// server's byte order as the painter would.
-PixelBuffer patterned_frame(std::uint32_t size, bool lsb_first)
+// A picture where neighbouring pixels and the three channels all differ.
+Rgb pattern_at(std::uint32_t x, std::uint32_t y)
 {
-    PixelBuffer buffer{size, size, lsb_first,
-                       std::vector<std::uint8_t>(std::size_t{4} * size * size)};
+    return Rgb{static_cast<std::uint8_t>(x * 7 + y), static_cast<std::uint8_t>(y * 3 + 11),
+               static_cast<std::uint8_t>(x ^ y)};
+}
+
+// The picture in the window's own format, as the painter would write it.
+PixelBuffer patterned_frame(std::uint32_t size, const DockWindow& window)
+{
+    PixelBuffer buffer = make_pixel_buffer(size, size, window.lsb_first, window.channels);
     for (std::uint32_t y = 0; y < size; ++y) {
         for (std::uint32_t x = 0; x < size; ++x) {
-            const auto red = static_cast<std::uint8_t>(x * 7 + y);
-            const auto green = static_cast<std::uint8_t>(y * 3 + 11);
-            const auto blue = static_cast<std::uint8_t>(x ^ y);
-            std::uint8_t* pixel = &buffer.bytes[(std::size_t{y} * size + x) * 4];
-            if (lsb_first) {
-                pixel[0] = blue, pixel[1] = green, pixel[2] = red, pixel[3] = 0;
-            } else {
-                pixel[0] = 0, pixel[1] = red, pixel[2] = green, pixel[3] = blue;
-            }
+            const auto column = static_cast<std::int32_t>(x);
+            fill_row(buffer, static_cast<std::int32_t>(y), column, column,
+                     stored_pixel(buffer, pattern_at(x, y)));
         }
     }
     return buffer;
@@ -41,94 +39,6 @@ long first_difference(const std::vector<std::uint8_t>& a, const std::vector<std:
     return -1;
 }
 
-class PresentTest : public DockOnXvfb, public ::testing::WithParamInterface<std::uint32_t> {};
-
-TEST_P(PresentTest, FrameReadsBackPixelForPixel)
-{
-    const std::uint32_t size = GetParam();
-    DockWindow window = open_or_fail(display(), size);
-    const PixelBuffer frame = patterned_frame(size, window.lsb_first);
-    ASSERT_TRUE(present_frame(window, frame));
-    // The image is read on another connection: make sure the server has drawn it first.
-    sync(dock_xcb_connection(window));
-
-    XConnection observer(display());
-    const auto image =
-        get_image(observer.get(), window.face_window, static_cast<std::uint16_t>(size),
-                  static_cast<std::uint16_t>(size));
-    ASSERT_TRUE(image);
-    ASSERT_EQ(image->size(), frame.bytes.size());
-    EXPECT_EQ(first_difference(*image, frame.bytes), -1);
-
-    // A second frame replaces the first entirely.
-    PixelBuffer black{size, size, window.lsb_first,
-                      std::vector<std::uint8_t>(frame.bytes.size(), 0)};
-    ASSERT_TRUE(present_frame(window, black));
-    sync(dock_xcb_connection(window));
-    EXPECT_EQ(first_difference(*get_image(observer.get(), window.face_window,
-                                          static_cast<std::uint16_t>(size),
-                                          static_cast<std::uint16_t>(size)),
-                               black.bytes),
-              -1);
-}
-
-INSTANTIATE_TEST_SUITE_P(Sizes, PresentTest, ::testing::Values(96u, 255u, 256u, 1024u));
-
-TEST(PresentOnDeepScreen, ThirtyBitScreenShowsTheNearestColours)
-{
-    XvfbServer deep("800x600x30");
-    DockWindow window = open_or_fail(deep.display(), 256);
-    ASSERT_EQ(window.depth, 30);
-    // Every 8-bit value of every channel appears somewhere in this frame.
-    const PixelBuffer frame = patterned_frame(256, window.lsb_first);
-    ASSERT_TRUE(present_frame(window, frame));
-    sync(dock_xcb_connection(window));
-
-    XConnection observer(deep.display());
-    const auto image = get_image(observer.get(), window.face_window, 256, 256);
-    ASSERT_TRUE(image);
-    ASSERT_EQ(image->size(), frame.bytes.size());
-    // Xvfb's 30-bit visual: red at bits 20 to 29, green at 10 to 19, blue at 0 to 9.
-    int wrong = 0;
-    for (std::uint32_t y = 0; y < 256; ++y) {
-        for (std::uint32_t x = 0; x < 256; ++x) {
-            const Rgb painted = pixel_at(frame, x, y);
-            const std::uint8_t* shown = &(*image)[(std::size_t{y} * 256 + x) * 4];
-            const std::uint32_t value =
-                window.lsb_first
-                    ? std::uint32_t{shown[0]} | std::uint32_t{shown[1]} << 8 |
-                          std::uint32_t{shown[2]} << 16 | std::uint32_t{shown[3]} << 24
-                    : std::uint32_t{shown[3]} | std::uint32_t{shown[2]} << 8 |
-                          std::uint32_t{shown[1]} << 16 | std::uint32_t{shown[0]} << 24;
-            // The nearest of the 1024 steps: |c / 1023 - v / 255| at most half a step.
-            const auto near = [](std::uint32_t ten_bits, std::uint8_t eight_bits) {
-                const long off = 255L * static_cast<long>(ten_bits) - 1023L * eight_bits;
-                return 2 * std::labs(off) <= 255;
-            };
-            if (value >> 30 != 0 || !near(value >> 20 & 0x3ff, painted.red) ||
-                !near(value >> 10 & 0x3ff, painted.green) || !near(value & 0x3ff, painted.blue)) {
-                if (++wrong <= 3)
-                    ADD_FAILURE() << "pixel " << x << "," << y << " shows " << std::hex << value;
-            }
-        }
-    }
-    EXPECT_EQ(wrong, 0);
-}
-
-TEST_F(DockOnXvfb, FrameOfAnotherShapeIsRefusedBeforeAnythingIsSent)
-{
-    DockWindow window = open_or_fail(display(), 128);
-    PixelBuffer small = patterned_frame(96, window.lsb_first);
-    const auto result = present_frame(window, small);
-    ASSERT_FALSE(result);
-    EXPECT_EQ(result.error().kind, Error::Kind::Description);
-    PixelBuffer short_bytes = patterned_frame(128, window.lsb_first);
-    short_bytes.bytes.resize(short_bytes.bytes.size() - 4);
-    EXPECT_FALSE(present_frame(window, short_bytes));
-    // The connection is still good for a proper frame.
-    EXPECT_TRUE(present_frame(window, patterned_frame(128, window.lsb_first)));
-}
-
 // Presents `frame` and reads the window back on a connection of its own to `observed`.
 void expect_shown(DockWindow& window, const PixelBuffer& frame, const std::string& observed)
 {
@@ -140,6 +50,51 @@ void expect_shown(DockWindow& window, const PixelBuffer& frame, const std::strin
     const auto image = get_image(observer.get(), window.face_window, side, side);
     ASSERT_TRUE(image);
     EXPECT_EQ(first_difference(*image, frame.bytes), -1);
+}
+
+class PresentTest : public DockOnXvfb, public ::testing::WithParamInterface<std::uint32_t> {};
+
+TEST_P(PresentTest, FrameReadsBackPixelForPixel)
+{
+    const std::uint32_t size = GetParam();
+    DockWindow window = open_or_fail(display(), size);
+    expect_shown(window, patterned_frame(size, window), display());
+    // A second frame replaces the first entirely.
+    expect_shown(window, make_pixel_buffer(size, size, window.lsb_first, window.channels),
+                 display());
+}
+
+INSTANTIATE_TEST_SUITE_P(Sizes, PresentTest, ::testing::Values(96u, 255u, 256u, 1024u));
+
+TEST_F(DockOnXvfb, FrameOfAnotherShapeIsRefusedBeforeAnythingIsSent)
+{
+    DockWindow window = open_or_fail(display(), 128);
+    PixelBuffer small = patterned_frame(96, window);
+    const auto result = present_frame(window, small);
+    ASSERT_FALSE(result);
+    EXPECT_EQ(result.error().kind, Error::Kind::Description);
+    PixelBuffer short_bytes = patterned_frame(128, window);
+    short_bytes.bytes.resize(short_bytes.bytes.size() - 4);
+    EXPECT_FALSE(present_frame(window, short_bytes));
+    const PixelBuffer deep =
+        make_pixel_buffer(128, 128, window.lsb_first, channel_tables(0x3ff00000, 0xffc00, 0x3ff));
+    EXPECT_FALSE(present_frame(window, deep));
+    // The connection is still good for a proper frame.
+    EXPECT_TRUE(present_frame(window, patterned_frame(128, window)));
+}
+
+// A 30-bit screen: the frame is painted in its channels and goes out as it is.
+TEST(PresentOnDeepScreen, ThirtyBitScreenShowsTheFrameAsPainted)
+{
+    XvfbServer deep("800x600x30");
+    DockWindow window = open_or_fail(deep.display(), 256);
+    ASSERT_EQ(window.depth, 30);
+    // Xvfb's 30-bit visual: red at bits 20 to 29, green at 10 to 19, blue at 0 to 9.
+    ASSERT_TRUE(window.channels);
+    EXPECT_EQ(window.channels->red[255] | window.channels->green[128] | window.channels->blue[1],
+              0x3ff00000u | 514u << 10 | 4u);
+    // Every 8-bit value of every channel appears somewhere in this frame.
+    expect_shown(window, patterned_frame(256, window), deep.display());
 }
 
 class RequestLimitTest : public ::testing::TestWithParam<std::uint32_t> {
@@ -159,9 +114,9 @@ TEST_P(RequestLimitTest, FrameAboveTheServersLimitIsShownWhole)
     // 1023 still fits one request; 1024 goes out in bands, and every row must land in its place.
     const std::uint32_t size = GetParam();
     DockWindow window = open_or_fail(server->display(), size);
-    expect_shown(window, patterned_frame(size, window.lsb_first), server->display());
+    expect_shown(window, patterned_frame(size, window), server->display());
     // The next frame is cut the same way, on a connection that stayed good.
-    PixelBuffer turned = patterned_frame(size, window.lsb_first);
+    PixelBuffer turned = patterned_frame(size, window);
     std::rotate(turned.bytes.begin(), turned.bytes.begin() + std::ptrdiff_t{4} * size * 7,
                 turned.bytes.end());
     expect_shown(window, turned, server->display());
@@ -194,7 +149,7 @@ TEST_P(CoreLimitTest, WithoutBigRequestsEveryFrameIsShown)
         ASSERT_EQ(xcb_get_maximum_request_length(probe.get()), 65535u);
     }
     DockWindow window = open_or_fail(proxy->display(), size);
-    expect_shown(window, patterned_frame(size, window.lsb_first), server->display());
+    expect_shown(window, patterned_frame(size, window), server->display());
 }
 
 INSTANTIATE_TEST_SUITE_P(NoBigRequests, CoreLimitTest, ::testing::Values(96u, 255u, 256u, 1024u));
@@ -205,7 +160,7 @@ TEST(PresentAfterServerDeath, KilledServerGivesAnError)
     const auto old_handler = std::signal(SIGPIPE, SIG_IGN);
     XvfbServer server;
     DockWindow window = open_or_fail(server.display(), 256);
-    const PixelBuffer frame = patterned_frame(256, window.lsb_first);
+    const PixelBuffer frame = patterned_frame(256, window);
     ASSERT_TRUE(present_frame(window, frame));
     server.kill_now();
     // The first write after the death may still land in the socket buffer.

@@ -3,93 +3,108 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <cmath>
+#include <cstdlib>
 #include <limits>
-#include <vector>
 
 namespace kd {
 namespace {
 
 struct ByteOrderCase {
     bool lsb_first;
-    std::vector<std::uint8_t> bytes;
+    StoredPixel solid;    // 1, 2, 3 at full intensity
+    StoredPixel half_ink; // 255, 200, 0 at coverage 128
 };
 
-class PutPixelByteOrder : public ::testing::TestWithParam<ByteOrderCase> {};
+class ByteOrder : public ::testing::TestWithParam<ByteOrderCase> {};
 
-TEST_P(PutPixelByteOrder, WritesTheServersOrder)
+TEST_P(ByteOrder, PixelsAreWrittenInTheServersOrder)
 {
     PixelBuffer buffer = make_pixel_buffer(3, 2, GetParam().lsb_first);
-    put_pixel(buffer, 2, 1, Rgb{1, 2, 3}, 1.0f);
-    const std::size_t offset = 4 * (1 * 3 + 2);
-    EXPECT_EQ(
-        std::vector<std::uint8_t>(buffer.bytes.begin() + offset, buffer.bytes.begin() + offset + 4),
-        GetParam().bytes);
+    EXPECT_EQ(stored_pixel(buffer, Rgb{1, 2, 3}), GetParam().solid);
+    EXPECT_EQ(shade_table(buffer, Rgb{255, 200, 0})[128], GetParam().half_ink);
+    fill_row(buffer, 1, 2, 2, stored_pixel(buffer, Rgb{1, 2, 3}));
     EXPECT_EQ(pixel_at(buffer, 2, 1), (Rgb{1, 2, 3}));
     EXPECT_EQ(std::count(buffer.bytes.begin(), buffer.bytes.end(), 0), 24 - 3);
 }
 
-INSTANTIATE_TEST_SUITE_P(Orders, PutPixelByteOrder,
-                         ::testing::Values(ByteOrderCase{true, {3, 2, 1, 0}},
-                                           ByteOrderCase{false, {0, 1, 2, 3}}));
+INSTANTIATE_TEST_SUITE_P(Orders, ByteOrder,
+                         ::testing::Values(ByteOrderCase{true, {3, 2, 1, 0}, {0, 100, 128, 0}},
+                                           ByteOrderCase{false, {0, 1, 2, 3}, {0, 128, 100, 0}}));
 
-struct IntensityCase {
-    Rgb color;
-    float intensity;
-    Rgb expected;
-};
-
-class PutPixelIntensity : public ::testing::TestWithParam<IntensityCase> {};
-
-TEST_P(PutPixelIntensity, ScalesClampsAndTruncates)
+// Integer shading gives the very bytes of the float product, for every pair.
+TEST(Shade, IsTheTruncatedProductOfComponentAndCoverageOver255)
 {
-    PixelBuffer buffer = make_pixel_buffer(1, 1, true);
-    put_pixel(buffer, 0, 0, GetParam().color, GetParam().intensity);
-    EXPECT_EQ(pixel_at(buffer, 0, 0), GetParam().expected);
+    for (unsigned component = 0; component < 256; ++component)
+        for (unsigned coverage = 0; coverage < 256; ++coverage) {
+            const float product =
+                static_cast<float>(component) * (static_cast<float>(coverage) / 255.0f);
+            ASSERT_EQ(
+                shade(static_cast<std::uint8_t>(component), static_cast<std::uint8_t>(coverage)),
+                static_cast<std::uint8_t>(product))
+                << component << " x " << coverage;
+        }
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Values, PutPixelIntensity,
-    ::testing::Values(
-        IntensityCase{{255, 200, 0}, 0.5f, {127, 100, 0}},
-        IntensityCase{{255, 255, 255}, 0.999f, {254, 254, 254}},
-        IntensityCase{{100, 200, 255}, 2.0f, {200, 255, 255}},
-        IntensityCase{{100, 200, 255}, -1.0f, {0, 0, 0}},
-        IntensityCase{{100, 200, 255}, std::numeric_limits<float>::quiet_NaN(), {0, 0, 0}},
-        IntensityCase{{100, 200, 255}, std::numeric_limits<float>::infinity(), {255, 255, 255}}));
-
-struct OutsideCase {
-    std::int32_t x;
-    std::int32_t y;
+struct FillCase {
+    bool row;
+    std::int32_t at, first, last;
+    int written; // pixels of the 4 x 3 buffer
 };
 
-class PutPixelOutside : public ::testing::TestWithParam<OutsideCase> {};
+class Fill : public ::testing::TestWithParam<FillCase> {};
 
-TEST_P(PutPixelOutside, ChangesNothing)
+TEST_P(Fill, WritesOnlyWhatLiesInsideTheBuffer)
 {
+    const FillCase& c = GetParam();
     PixelBuffer buffer = make_pixel_buffer(4, 3, true);
-    put_pixel(buffer, GetParam().x, GetParam().y, Rgb{9, 9, 9}, 1.0f);
-    EXPECT_TRUE(
-        std::all_of(buffer.bytes.begin(), buffer.bytes.end(), [](auto b) { return b == 0; }));
+    (c.row ? fill_row : fill_column)(buffer, c.at, c.first, c.last, StoredPixel{9, 9, 9, 0});
+    EXPECT_EQ(std::count(buffer.bytes.begin(), buffer.bytes.end(), 9), 3 * c.written);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Positions, PutPixelOutside,
-    ::testing::Values(OutsideCase{4, 0}, OutsideCase{0, 3}, OutsideCase{-1, 0}, OutsideCase{0, -1},
-                      OutsideCase{std::numeric_limits<std::int32_t>::min(), 0},
-                      OutsideCase{0, std::numeric_limits<std::int32_t>::max()}));
+constexpr std::int32_t LOWEST = std::numeric_limits<std::int32_t>::min();
+constexpr std::int32_t HIGHEST = std::numeric_limits<std::int32_t>::max();
 
-TEST(PixelBuffer, ClearingZeroesEveryByte)
+INSTANTIATE_TEST_SUITE_P(
+    Ranges, Fill,
+    ::testing::Values(FillCase{true, 0, 1, 2, 2}, FillCase{true, 2, -5, 9, 4},
+                      FillCase{true, 3, 0, 3, 0}, FillCase{true, -1, 0, 3, 0},
+                      FillCase{true, 1, 4, 9, 0}, FillCase{true, 1, LOWEST, HIGHEST, 4},
+                      FillCase{true, 1, 2, 1, 0}, FillCase{false, 3, -1, 1, 2},
+                      FillCase{false, 4, 0, 2, 0}, FillCase{false, LOWEST, 0, 2, 0},
+                      FillCase{false, 0, LOWEST, HIGHEST, 3}, FillCase{false, HIGHEST, 0, 2, 0}));
+
+TEST(ChannelTables, OnlyAnotherLayoutThanThePaintersHasThem)
+{
+    // The painter's own layout, and visuals without colour masks, need none.
+    EXPECT_FALSE(channel_tables(0xff0000, 0xff00, 0xff));
+    EXPECT_FALSE(channel_tables(0, 0, 0));
+    EXPECT_FALSE(channel_tables(0xf0f000, 0xf00, 0xff));
+    EXPECT_FALSE(channel_tables(0xffff00, 0xff00, 0xff));
+
+    // 10 bits each: 255 fills the channel, and each value is the nearest of the 1024 steps
+    // (|c / 1023 - v / 255| at most half a step).
+    const auto deep = channel_tables(0x3ff00000, 0xffc00, 0x3ff).value_or(ChannelTables{});
+    EXPECT_EQ(deep.red[255], 0x3ff00000u);
+    EXPECT_EQ(deep.green[255], 0xffc00u);
+    EXPECT_EQ(deep.red[0] | deep.green[0] | deep.blue[0], 0u);
+    for (std::size_t value = 0; value < 256; ++value) {
+        const long off = 255L * deep.blue[value] - 1023L * static_cast<long>(value);
+        EXPECT_LE(2 * std::labs(off), 255) << value;
+    }
+
+    // Blue and red swapped places.
+    const auto swapped = channel_tables(0xff, 0xff00, 0xff0000).value_or(ChannelTables{});
+    EXPECT_EQ(swapped.red[0x12] | swapped.green[0x34] | swapped.blue[0x56], 0x563412u);
+}
+
+TEST(PixelBuffer, ClearingZeroesEveryByteInPlace)
 {
     PixelBuffer buffer = make_pixel_buffer(5, 5, false);
-    for (std::int32_t i = 0; i < 5; ++i)
-        put_pixel(buffer, i, i, Rgb{255, 255, 255}, 1.0f);
+    fill_row(buffer, 2, 0, 4, stored_pixel(buffer, Rgb{255, 255, 255}));
     const std::uint8_t* storage = buffer.bytes.data();
     clear_pixels(buffer);
-    EXPECT_EQ(buffer.bytes.size(), 100u);
-    EXPECT_EQ(buffer.bytes.data(), storage); // cleared in place, never reallocated
-    EXPECT_TRUE(
-        std::all_of(buffer.bytes.begin(), buffer.bytes.end(), [](auto b) { return b == 0; }));
+    EXPECT_EQ(buffer.bytes.data(), storage); // never reallocated
+    EXPECT_EQ(std::count(buffer.bytes.begin(), buffer.bytes.end(), 0), 100);
 }
 
 struct IndexCase {

@@ -47,7 +47,9 @@ kd::Font& dejavu_sans_mono()
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
 {
     if (size < 4) return 0;
-    kd::Font& font = dejavu_sans_mono();
+    const kd::Font& font = dejavu_sans_mono();
+    // One scratch for every input, as the face keeps one; made after the font, released before.
+    static kd::TextScratch scratch;
 
     // 1 to 272 px in quarter pixels: the face uses 13.5 px at size 96 up to 264 px at 1024.
     const float text_size = 1.0f + static_cast<float>(data[0]) * (271.0f / 255.0f) +
@@ -59,11 +61,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const bool lsb_first = (data[3] & 0x80) != 0;
     const std::string_view text = kd::fuzz::as_text(data + 4, size - 4);
 
-    const float width = kd::text_width(font, text, text_size);
+    const float width = kd::text_width(font, scratch, text, text_size);
     require(std::isfinite(width) && width >= 0.0f, "text width is finite and not negative", text);
     if (text.empty()) require(width == 0.0f, "an empty text has no width");
 
-    if (const auto ink = kd::ink_extent(font, text, text_size)) {
+    if (const auto ink = kd::ink_extent(font, scratch, text, text_size)) {
         require(std::isfinite(ink->top) && std::isfinite(ink->bottom), "ink extent is finite",
                 text);
         require(ink->top < ink->bottom, "ink has a height", text);
@@ -74,8 +76,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const std::string right_to_left = "\xD7\x90" + std::string(text);
     for (const std::string_view drawn : {text, std::string_view(right_to_left)}) {
         kd::PixelBuffer buffer = kd::make_pixel_buffer(BUFFER_SIZE, BUFFER_SIZE, lsb_first);
-        kd::draw_text(buffer, font, drawn, text_size, x, y, max_width, align,
-                      kd::Rgb{255, 255, 255});
+        kd::draw_text(buffer, font, scratch, drawn, text_size, x, y, max_width, align,
+                      kd::shade_table(buffer, kd::Rgb{255, 255, 255}));
         require(buffer.width == BUFFER_SIZE && buffer.height == BUFFER_SIZE &&
                     buffer.bytes.size() == 4u * BUFFER_SIZE * BUFFER_SIZE,
                 "drawing leaves the buffer's size alone");
@@ -83,7 +85,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         for (std::size_t i = unused_byte; i < buffer.bytes.size(); i += 4)
             require(buffer.bytes[i] == 0, "the unused byte of every pixel stays 0", drawn);
     }
-    const float right_to_left_width = kd::text_width(font, right_to_left, text_size);
+    const float right_to_left_width = kd::text_width(font, scratch, right_to_left, text_size);
     require(std::isfinite(right_to_left_width) && right_to_left_width >= 0.0f,
             "a right-to-left width is finite and not negative", right_to_left);
 

@@ -90,7 +90,8 @@ bool shows_the_face(xcb_connection_t* x, xcb_window_t window, const Settings& se
     if (!image) return false;
     PixelBuffer face =
         make_pixel_buffer(96, 96, xcb_get_setup(x)->image_byte_order == XCB_IMAGE_ORDER_LSB_FIRST);
-    paint_face(face, test_font(), settings, clock);
+    TextScratch scratch;
+    paint_face(face, test_font(), scratch, settings, clock);
     return *image == face.bytes;
 }
 
