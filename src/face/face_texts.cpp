@@ -83,10 +83,8 @@ std::optional<std::string> shown_indicator(const Settings& settings)
 {
     if (!settings.label) return face_indicator(settings);
     const std::string_view inside = label_inside_parentheses(*settings.label);
-    return "(" +
-           std::string(
-               label_prefix(inside, shown_label_characters(static_cast<std::uint32_t>(MAX_SIZE)))) +
-           ")";
+    const std::size_t most = shown_label_characters(static_cast<std::uint32_t>(MAX_SIZE));
+    return "(" + std::string(label_prefix(inside, most)) + ")";
 }
 
 } // namespace

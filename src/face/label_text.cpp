@@ -57,7 +57,7 @@ std::string_view label_prefix(std::string_view text, std::size_t most_characters
 
 // Each paragraph is isolated on its own: the shaper takes every line as a paragraph, and a
 // paragraph's end ends every embedding and isolate in it, the label's own closing one too.
-void append_isolated_label(std::string& out, std::string_view label)
+void append_isolated_label(std::string& out, std::string_view label, std::size_t most_characters)
 {
     if (!has_direction_controls(label)) {
         out += label;
@@ -65,11 +65,14 @@ void append_isolated_label(std::string& out, std::string_view label)
     }
     bool isolating = false;
     std::size_t open_isolates = 0;
+    std::size_t characters = 0;
     const auto close = [&] {
         if (!isolating) return;
         for (std::size_t i = 0; i <= open_isolates; ++i)
             append_utf8(out, POP_DIRECTIONAL_ISOLATE);
+        characters += open_isolates + 1;
         isolating = false;
+        open_isolates = 0;
     };
     for (std::size_t i = 0; i < label.size();) {
         const DecodedChar decoded = decode_utf8_at(label, i);
@@ -78,22 +81,26 @@ void append_isolated_label(std::string& out, std::string_view label)
         const FriBidiCharType type = fribidi_get_bidi_type(decoded.code);
         if (type == FRIBIDI_TYPE_BS) {
             close();
+            if (characters + 1 > most_characters) break;
             out += character;
+            ++characters;
             continue;
         }
+        // One that closes none of the label's would close the isolate around it.
+        if (type == FRIBIDI_TYPE_PDI && open_isolates == 0) continue;
+        // Room for the character, the isolate's start and every closing U+2069.
+        const std::size_t opened = isolating ? 0 : 1;
+        const std::size_t closing = open_isolates + 1 + (opens_isolate(type) ? 1 : 0);
+        if (characters + opened + 1 + closing > most_characters) break;
         if (!isolating) {
             append_utf8(out, LEFT_TO_RIGHT_ISOLATE);
+            ++characters;
             isolating = true;
-            open_isolates = 0;
         }
-        if (opens_isolate(type)) {
-            ++open_isolates;
-        } else if (type == FRIBIDI_TYPE_PDI) {
-            // One that closes none of the label's would close the isolate around it.
-            if (open_isolates == 0) continue;
-            --open_isolates;
-        }
+        if (opens_isolate(type)) ++open_isolates;
+        if (type == FRIBIDI_TYPE_PDI) --open_isolates;
         out += character;
+        ++characters;
     }
     close();
 }
@@ -102,10 +109,11 @@ std::string shown_suffix(std::string_view suffix, std::uint32_t width)
 {
     if (suffix.size() < 3 || !suffix.starts_with(" (") || !suffix.ends_with(')'))
         return std::string(suffix);
+    const std::size_t most_characters = shown_label_characters(width);
     const std::string_view label =
-        label_prefix(suffix.substr(2, suffix.size() - 3), shown_label_characters(width));
+        label_prefix(suffix.substr(2, suffix.size() - 3), most_characters);
     std::string shown(" (");
-    append_isolated_label(shown, label);
+    append_isolated_label(shown, label, most_characters);
     shown += ')';
     return shown;
 }

@@ -22,8 +22,10 @@ std::string_view label_prefix(std::string_view text, std::size_t most_characters
 // (embeddings, overrides, isolates): each of its paragraphs between U+2066 and U+2069, every
 // isolate it opens closed before that, and without the U+2069 that close nothing of its own.
 // Inside, it reads as it would alone, left to right unless its controls say otherwise;
-// outside, nothing it began goes on. Without such controls it is appended as it is.
-void append_isolated_label(std::string& out, std::string_view label);
+// outside, nothing it began goes on. The controls added count with the label's own
+// characters towards `most_characters`: the label is cut short to leave room for them.
+// Without such controls it is appended as it is.
+void append_isolated_label(std::string& out, std::string_view label, std::size_t most_characters);
 
 // The time's suffix as a window `width` pixels wide draws it: of " (label)", the blank and
 // the parentheses whole, and between them the label's start, isolated.

@@ -57,8 +57,11 @@ INSTANTIATE_TEST_SUITE_P(
                    " (" + LRI + "a\u202Eb" + PDI + ")"},
         SuffixCase{"each_paragraph_alone", " (\u202Ea\r\n\u2069b\u2029)", 96,
                    " (" + LRI + "\u202Ea" + PDI + "\r\n" + LRI + "b" + PDI + "\u2029)"},
-        SuffixCase{"cut_first", " (\u2067" + X40 + ")", 96,
-                   " (" + LRI + "\u2067" + repeated("x", 31) + PDI + PDI + ")"}),
+        // The controls added count: 32 characters in all.
+        SuffixCase{"room_for_the_closing_controls", " (\u2067" + X40 + ")", 96,
+                   " (" + LRI + "\u2067" + repeated("x", 28) + PDI + PDI + ")"},
+        SuffixCase{"nested_isolates_leave_room_to_close", " (" + repeated("a\u2067", 20) + ")", 96,
+                   " (" + LRI + repeated("a\u2067", 10) + repeated(PDI, 11) + ")"}),
     [](const ::testing::TestParamInfo<SuffixCase>& test_case) {
         return std::string(test_case.param.name);
     });
