@@ -1,6 +1,7 @@
 #include "face/face_layout.hpp"
 
 #include "face/face_texts.hpp"
+#include "face/label_text.hpp"
 #include "face/text_drawing.hpp"
 #include "settings/value_syntax.hpp"
 
@@ -128,8 +129,7 @@ void draw_time_line(PixelBuffer& buffer, const Font& font, TextScratch& scratch,
         return;
     }
 
-    // A label of any length costs what its legible start costs.
-    const std::string_view suffix = legible_prefix(font, *texts.suffix, width);
+    const std::string suffix = shown_suffix(*texts.suffix, buffer.width);
     const TimeLineSizes sizes = fit_time_line(
         table_size, unit, width - 12.0f * unit,
         [&](float size) { return text_width(font, scratch, texts.time, size); },

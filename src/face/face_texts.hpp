@@ -15,7 +15,7 @@ struct FaceTexts {
     std::string weekday;               // "MONDAY"
     std::string month;                 // "DECEMBER" or "DEC"
     std::string day;                   // "7"
-    std::optional<std::string> suffix; // " (+5:30)"
+    std::optional<std::string> suffix; // " (+5:30)": a blank, then the indicator in parentheses
 };
 
 // The broken-down time the face shows for the instant: local time through the C library (TZ

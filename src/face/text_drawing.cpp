@@ -1,13 +1,11 @@
 #include "face/text_drawing.hpp"
 
-#include "base/utf8.hpp"
 #include "face/text_scratch.hpp"
 
-#include FT_ADVANCES_H
 #include <hb-ft.h>
 
-#include <algorithm>
 #include <cmath>
+#include <utility>
 
 namespace kd {
 
@@ -104,56 +102,6 @@ void draw_text(PixelBuffer& buffer, const Font& font, TextScratch& scratch, std:
         laid_out(font, scratch, text, size, LayoutBox{x, y, max_width, true, align});
     if (data == nullptr) return;
     draw_glyphs(buffer, data->face, data->raster, data->lines.placed, shades);
-}
-
-namespace {
-
-// A character's advance in font units as the font's tables give it, before shaping. Marks and
-// format and control characters count nothing: shaping gives them no advance of their own.
-double nominal_advance(FT_Face face, hb_unicode_funcs_t* unicode, char32_t code)
-{
-    switch (hb_unicode_general_category(unicode, code)) {
-    case HB_UNICODE_GENERAL_CATEGORY_NON_SPACING_MARK:
-    case HB_UNICODE_GENERAL_CATEGORY_ENCLOSING_MARK:
-    case HB_UNICODE_GENERAL_CATEGORY_FORMAT:
-    case HB_UNICODE_GENERAL_CATEGORY_CONTROL: return 0;
-    default: break;
-    }
-    FT_Fixed advance = 0;
-    if (FT_Get_Advance(face, FT_Get_Char_Index(face, code), FT_LOAD_NO_SCALE, &advance) != 0)
-        return 0;
-    return static_cast<double>(advance);
-}
-
-} // namespace
-
-// However long the text, the face scales it down until all of it is at most max_width pixels
-// wide. If its characters' advances add up to more than max_width times the font's widest
-// advance, a font unit then comes to less than 1/widest of a pixel, so every glyph is narrower
-// than a pixel: nothing of the text can be read, however much more of it follows. The cut
-// comes only at twice that sum, since shaping can make a line narrower than its characters'
-// own advances (kerning, ligatures, joined Arabic forms): a text that can be read at all is
-// never cut and is drawn exactly as it would be whole. Lines after a hard break stack
-// downwards and leave the window well before that. Marks and format characters add nothing
-// to the sum; their number is bounded on its own, at 16 per pixel of width.
-std::string_view legible_prefix(const Font& font, std::string_view text, float max_width)
-{
-    const FT_Face face = font.data->face.get();
-    const double pixels = std::max(static_cast<double>(max_width), 1.0);
-    const double budget =
-        2.0 * pixels * std::max(static_cast<double>(face->max_advance_width), 1.0);
-    const double most_characters = 16.0 * pixels;
-    hb_unicode_funcs_t* unicode = hb_unicode_funcs_get_default();
-    double total = 0;
-    double characters = 0;
-    for (std::size_t position = 0; position < text.size();) {
-        if (total > budget || characters >= most_characters) return text.substr(0, position);
-        const DecodedChar decoded = decode_utf8_at(text, position);
-        total += nominal_advance(face, unicode, decoded.code);
-        characters += 1;
-        position += decoded.length;
-    }
-    return text;
 }
 
 } // namespace kd

@@ -40,11 +40,6 @@ float text_width(const Font& font, TextScratch& scratch, std::string_view text, 
 std::optional<InkExtent> ink_extent(const Font& font, TextScratch& scratch, std::string_view text,
                                     float size);
 
-// The start of the text that could be seen when all of it is drawn on one line no wider than
-// max_width pixels, at whatever size that takes; the rest is cut off at a character boundary.
-// Costs in proportion to what it keeps, however long the text.
-std::string_view legible_prefix(const Font& font, std::string_view text, float max_width);
-
 // Lays the text out with its box's top-left at (x, y), wrapping at word boundaries within
 // max_width, and overwrites each covered pixel with the shade of its coverage: the colour's
 // shade_table.

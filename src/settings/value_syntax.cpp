@@ -197,13 +197,16 @@ std::string offset_text(std::int32_t offset)
     return indicator.substr(1, indicator.size() - 2);
 }
 
+std::string_view label_inside_parentheses(std::string_view label)
+{
+    if (label.size() >= 2 && label.starts_with('(') && label.ends_with(')'))
+        return label.substr(1, label.size() - 2);
+    return label;
+}
+
 std::optional<std::string> face_indicator(const Settings& settings)
 {
-    if (settings.label) {
-        const std::string& label = *settings.label;
-        if (!label.empty() && label.starts_with('(') && label.ends_with(')')) return label;
-        return "(" + label + ")";
-    }
+    if (settings.label) return "(" + std::string(label_inside_parentheses(*settings.label)) + ")";
     if (settings.timezone) return offset_indicator(*settings.timezone);
     return std::nullopt;
 }

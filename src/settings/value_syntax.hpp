@@ -37,6 +37,9 @@ std::string offset_indicator(std::int32_t offset);
 std::string offset_text(std::int32_t offset);
 // The label (wrapped in parentheses unless it already is), else the offset indicator.
 std::optional<std::string> face_indicator(const Settings& settings);
+// What a label shows between the indicator's parentheses: the label, or what lies between its
+// own when it is already in parentheses.
+std::string_view label_inside_parentheses(std::string_view label);
 
 // Unsigned decimal with one optional leading '+', fitting 64 bits; nothing else allowed.
 std::optional<std::uint64_t> parse_unsigned(std::string_view text);

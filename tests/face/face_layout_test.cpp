@@ -26,12 +26,13 @@ Clock fixed_clock(Instant instant)
 }
 
 PixelBuffer painted(std::uint32_t size, const Settings& settings, bool lsb_first = true,
-                    const std::optional<ChannelTables>& channels = std::nullopt)
+                    const std::optional<ChannelTables>& channels = std::nullopt,
+                    const Font& font = test_font())
 {
     test::ScopedZone zone("UTC0");
     PixelBuffer buffer = make_pixel_buffer(size, size, lsb_first, channels);
     TextScratch scratch;
-    paint_face(buffer, test_font(), scratch, settings, fixed_clock(EVENING));
+    paint_face(buffer, font, scratch, settings, fixed_clock(EVENING));
     return buffer;
 }
 
@@ -287,17 +288,51 @@ TEST(PaintFace, ShortSuffixKeepsTheTimeAtItsTableSize)
     EXPECT_LT(ink_columns(with, true, 177, 252).left, ink_columns(without, true, 177, 252).left);
 }
 
-// Only the start of a label that could be read is laid out, so a huge label costs what that
-// start costs. At 96 px the mono font keeps 193 characters of the suffix: " (" and 191 of the
-// label.
-TEST(PaintFace, HugeLabelPaintsWhatItsLegibleStartPaints)
+struct LabelFaceCase {
+    const char* name;
+    std::uint32_t size;
+    std::string label;
+    std::string drawn_as; // a label without direction controls that shows the same face
+};
+
+class LabelFace : public ::testing::TestWithParam<LabelFaceCase> {};
+
+// The label's own controls steer the label alone: the blank and the brackets keep their place
+// and their unmirrored glyphs, as with a plain label read in the order shown. Past what the
+// window shows, a label is cut and its closing bracket stays. DejaVu Sans has the Hebrew.
+TEST_P(LabelFace, ShowsWhatAPlainLabelShows)
 {
-    Settings huge;
-    huge.label = std::string(120000, 'x');
-    Settings start;
-    start.label = std::string(191, 'x');
-    EXPECT_TRUE(painted(96, huge).bytes == painted(96, start).bytes);
+    const LabelFaceCase& c = GetParam();
+    Settings settings;
+    settings.label = c.label;
+    Settings plain;
+    plain.label = c.drawn_as;
+    const Font& font = test::proportional_test_font();
+    EXPECT_TRUE(painted(c.size, settings, true, std::nullopt, font).bytes ==
+                painted(c.size, plain, true, std::nullopt, font).bytes);
 }
+
+const std::string HEBREW = "\u05E9\u05DC\u05D5\u05DD";
+
+INSTANTIATE_TEST_SUITE_P(
+    Labels, LabelFace,
+    ::testing::Values(
+        LabelFaceCase{"override_left_open", 128, "\u202Eabc", "cba"},
+        LabelFaceCase{"override_in_the_middle", 128, "ab\u202Ecd", "abdc"},
+        LabelFaceCase{"right_to_left_isolate_left_open", 128, "\u2067abc", "abc"},
+        LabelFaceCase{"right_to_left_embedding_left_open", 128, "\u202Babc", "abc"},
+        LabelFaceCase{"hebrew_in_an_open_isolate", 256, "\u2067" + HEBREW + " 123",
+                      HEBREW + " 123"},
+        LabelFaceCase{"a_stray_isolate_end_closes_nothing", 128, "\u2069\u202Eabc", "cba"},
+        LabelFaceCase{"own_parentheses", 128, "(\u202Eabc)", "cba"},
+        LabelFaceCase{"closed_forms", 128, "x\u202Aabc\u202Cy", "xabcy"},
+        LabelFaceCase{"zero_width_characters", 96, test::repeated("\u200B", 1534), ""},
+        LabelFaceCase{"a_megabyte", 96, std::string(1 << 20, 'x'), std::string(32, 'x')},
+        LabelFaceCase{"a_megabyte_in_parentheses", 1024, "(" + std::string(1 << 20, 'x') + ")",
+                      std::string(102, 'x')}),
+    [](const ::testing::TestParamInfo<LabelFaceCase>& test_case) {
+        return std::string(test_case.param.name);
+    });
 
 // Widths proportional to the size make the fitting easy to follow.
 struct FitCase {

@@ -1,5 +1,5 @@
 #pragma once
-// The test fonts, each parsed once for every test of the face.
+// The test fonts, each parsed once for every test of the face, and long texts for them.
 
 #include "face/font.hpp"
 
@@ -7,6 +7,7 @@
 
 #include <stdexcept>
 #include <string>
+#include <string_view>
 
 namespace kd::test {
 
@@ -31,6 +32,14 @@ inline Font& proportional_test_font()
 {
     static Font font = parse_test_font("/usr/share/fonts/truetype/dejavu/DejaVuSans.ttf");
     return font;
+}
+
+inline std::string repeated(std::string_view piece, std::size_t times)
+{
+    std::string text;
+    for (std::size_t i = 0; i < times; ++i)
+        text += piece;
+    return text;
 }
 
 } // namespace kd::test

@@ -234,49 +234,6 @@ INSTANTIATE_TEST_SUITE_P(
         return std::string(test_case.param.name);
     });
 
-struct PrefixCase {
-    const char* name;
-    std::string text;
-    float width;
-    std::size_t kept; // bytes
-};
-
-std::string repeated(std::string_view piece, std::size_t times)
-{
-    std::string text;
-    for (std::size_t i = 0; i < times; ++i)
-        text += piece;
-    return text;
-}
-
-class LegiblePrefix : public ::testing::TestWithParam<PrefixCase> {};
-
-// The mono font's widest advance is its only one: up to twice the width in pixels, in
-// characters, stay (plus the one that crosses the line); marks count only towards 16 per pixel.
-TEST_P(LegiblePrefix, KeepsWhatCouldBeRead)
-{
-    const PrefixCase& c = GetParam();
-    const std::string_view prefix = legible_prefix(test_font(), c.text, c.width);
-    EXPECT_EQ(prefix.data(), c.text.data());
-    EXPECT_EQ(prefix.size(), c.kept);
-}
-
-INSTANTIATE_TEST_SUITE_P(
-    Texts, LegiblePrefix,
-    ::testing::Values(PrefixCase{"short", " (Kestrel)", 96.0f, 10},
-                      PrefixCase{"at_the_bound", repeated("x", 193), 96.0f, 193},
-                      PrefixCase{"past_the_bound", repeated("x", 194), 96.0f, 193},
-                      PrefixCase{"huge", repeated("Kestrel ", 15000), 96.0f, 193},
-                      PrefixCase{"wide_window", repeated("x", 3000), 1024.0f, 2049},
-                      PrefixCase{"two_byte_characters", repeated("\u00E9", 300), 96.0f, 386},
-                      PrefixCase{"three_byte_characters", repeated("\u20AC", 300), 96.0f, 579},
-                      PrefixCase{"combining_marks_are_free", repeated("e\u0301", 190), 96.0f, 570},
-                      PrefixCase{"a_pile_of_marks", "e" + repeated("\u0301", 3000), 96.0f,
-                                 1 + 1535 * 2}),
-    [](const ::testing::TestParamInfo<PrefixCase>& test_case) {
-        return std::string(test_case.param.name);
-    });
-
 TEST_F(TextDrawing, MissingCharactersShowTheFontsOwnGlyph)
 {
     // DejaVu Sans Mono has no CJK; glyph 0 is drawn in its place.

@@ -7,6 +7,7 @@
 
 #include "base/utf8.hpp"
 #include "face/font.hpp"
+#include "face/label_text.hpp"
 #include "face/pixel_buffer.hpp"
 #include "face/text_drawing.hpp"
 
@@ -90,7 +91,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             "a right-to-left width is finite and not negative", right_to_left);
 
     // The cut keeps a start of the text that ends where a character ends.
-    const std::string_view kept = kd::legible_prefix(font, text, max_width);
+    const std::string_view kept =
+        kd::label_prefix(text, kd::shown_label_characters(static_cast<std::uint32_t>(max_width)));
     require(kept.data() == text.data() && kept.size() <= text.size(), "the cut keeps a start",
             text);
     std::size_t boundary = 0;

@@ -1,0 +1,121 @@
+#include "face/label_text.hpp"
+
+#include "base/utf8.hpp"
+
+#include <fribidi.h>
+
+#include <algorithm>
+
+namespace kd {
+
+namespace {
+
+constexpr char32_t LEFT_TO_RIGHT_ISOLATE = 0x2066;
+constexpr char32_t POP_DIRECTIONAL_ISOLATE = 0x2069;
+
+bool opens_isolate(FriBidiCharType type)
+{
+    return type == FRIBIDI_TYPE_LRI || type == FRIBIDI_TYPE_RLI || type == FRIBIDI_TYPE_FSI;
+}
+
+bool is_direction_control(FriBidiCharType type)
+{
+    return opens_isolate(type) || type == FRIBIDI_TYPE_PDI || type == FRIBIDI_TYPE_LRE ||
+           type == FRIBIDI_TYPE_RLE || type == FRIBIDI_TYPE_LRO || type == FRIBIDI_TYPE_RLO ||
+           type == FRIBIDI_TYPE_PDF;
+}
+
+bool has_direction_controls(std::string_view text)
+{
+    for (std::size_t i = 0; i < text.size();) {
+        // Every control lies above U+2000: ASCII steers nothing.
+        if (static_cast<unsigned char>(text[i]) < 0x80) {
+            ++i;
+            continue;
+        }
+        const DecodedChar decoded = decode_utf8_at(text, i);
+        if (is_direction_control(fribidi_get_bidi_type(decoded.code))) return true;
+        i += decoded.length;
+    }
+    return false;
+}
+
+} // namespace
+
+std::size_t shown_label_characters(std::uint32_t width)
+{
+    return std::max<std::size_t>(32, width / 10);
+}
+
+std::string_view label_prefix(std::string_view text, std::size_t most_characters)
+{
+    std::size_t end = 0;
+    for (std::size_t kept = 0; end < text.size() && kept < most_characters; ++kept)
+        end += decode_utf8_at(text, end).length;
+    return text.substr(0, end);
+}
+
+// Each paragraph is isolated on its own: the shaper takes every line as a paragraph, and a
+// paragraph's end ends every embedding and isolate in it, the label's own closing one too.
+void append_isolated_label(std::string& out, std::string_view label, std::size_t most_characters)
+{
+    if (!has_direction_controls(label)) {
+        out += label;
+        return;
+    }
+    bool isolating = false;
+    std::size_t open_isolates = 0;
+    std::size_t characters = 0;
+    const auto close = [&] {
+        if (!isolating) return;
+        for (std::size_t i = 0; i <= open_isolates; ++i)
+            append_utf8(out, POP_DIRECTIONAL_ISOLATE);
+        characters += open_isolates + 1;
+        isolating = false;
+        open_isolates = 0;
+    };
+    for (std::size_t i = 0; i < label.size();) {
+        const DecodedChar decoded = decode_utf8_at(label, i);
+        const std::string_view character = label.substr(i, decoded.length);
+        i += decoded.length;
+        const FriBidiCharType type = fribidi_get_bidi_type(decoded.code);
+        if (type == FRIBIDI_TYPE_BS) {
+            close();
+            if (characters + 1 > most_characters) break;
+            out += character;
+            ++characters;
+            continue;
+        }
+        // One that closes none of the label's would close the isolate around it.
+        if (type == FRIBIDI_TYPE_PDI && open_isolates == 0) continue;
+        // Room for the character, the isolate's start and every closing U+2069.
+        const std::size_t opened = isolating ? 0 : 1;
+        const std::size_t closing = open_isolates + 1 + (opens_isolate(type) ? 1 : 0);
+        if (characters + opened + 1 + closing > most_characters) break;
+        if (!isolating) {
+            append_utf8(out, LEFT_TO_RIGHT_ISOLATE);
+            ++characters;
+            isolating = true;
+        }
+        if (opens_isolate(type)) ++open_isolates;
+        if (type == FRIBIDI_TYPE_PDI) --open_isolates;
+        out += character;
+        ++characters;
+    }
+    close();
+}
+
+std::string shown_suffix(std::string_view suffix, std::uint32_t width)
+{
+    if (suffix.size() < 3 || !suffix.starts_with(" (") || !suffix.ends_with(')'))
+        return std::string(suffix);
+    const std::size_t most_characters = shown_label_characters(width);
+    const std::string_view label =
+        label_prefix(suffix.substr(2, suffix.size() - 3), most_characters);
+    std::string shown(" (");
+    append_isolated_label(shown, label, most_characters);
+    shown += ')';
+    return shown;
+}
+
+} // namespace kd
