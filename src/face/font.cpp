@@ -16,15 +16,12 @@ namespace {
 std::string freetype_error_text(FT_Error error)
 {
     if (const char* text = FT_Error_String(error)) return text;
+    // clang-format off
 #undef FTERRORS_H_
 #define FT_ERRORDEF(code, value, text) {value, text},
 #define FT_ERROR_START_LIST {
-#define FT_ERROR_END_LIST                                                                          \
-    {                                                                                              \
-        0, nullptr                                                                                 \
-    }                                                                                              \
-    }                                                                                              \
-    ;
+#define FT_ERROR_END_LIST {0, nullptr}};
+    // clang-format on
     static constexpr struct {
         int code;
         const char* text;
@@ -36,34 +33,9 @@ std::string freetype_error_text(FT_Error error)
     return "FreeType error " + std::to_string(error);
 }
 
-// The parsed font, or the reason it cannot be used.
-std::expected<Font, std::string> parse_font(std::vector<std::uint8_t> bytes)
+std::unexpected<Error> parse_failure(const std::string& reason)
 {
-    // FreeType calls an empty buffer an invalid argument; for a font file it is simply not a
-    // format it knows.
-    if (bytes.empty()) return std::unexpected(freetype_error_text(FT_Err_Unknown_File_Format));
-    auto data = std::make_unique<FontData>();
-    data->bytes = std::move(bytes);
-
-    FT_Library library = nullptr;
-    if (const FT_Error error = FT_Init_FreeType(&library))
-        return std::unexpected(freetype_error_text(error));
-    data->library.reset(library);
-
-    FT_Face face = nullptr;
-    if (const FT_Error error = FT_New_Memory_Face(
-            library, data->bytes.data(), static_cast<FT_Long>(data->bytes.size()), 0, &face))
-        return std::unexpected(freetype_error_text(error));
-    data->face.reset(face);
-    // Only outline fonts can be drawn at any size.
-    if (!FT_IS_SCALABLE(face) || face->units_per_EM == 0)
-        return std::unexpected(std::string("not a scalable outline font"));
-
-    Font font;
-    font.units_per_em = face->units_per_EM;
-    if (FT_HAS_HORIZONTAL(face)) font.ascender = face->ascender;
-    font.data = std::move(data);
-    return font;
+    return std::unexpected(program_message("Failed to parse font: " + reason));
 }
 
 } // namespace
@@ -75,9 +47,31 @@ Font::~Font() = default;
 
 std::expected<Font, Error> load_font(std::vector<std::uint8_t> bytes)
 {
-    auto font = parse_font(std::move(bytes));
-    if (!font) return std::unexpected(program_message("Failed to parse font: " + font.error()));
-    return std::move(*font);
+    // FreeType calls an empty buffer an invalid argument; for a font file it is simply not a
+    // format it knows.
+    if (bytes.empty()) return parse_failure(freetype_error_text(FT_Err_Unknown_File_Format));
+    auto data = std::make_unique<FontData>();
+    data->bytes = std::move(bytes);
+
+    FT_Library library = nullptr;
+    if (const FT_Error error = FT_Init_FreeType(&library))
+        return parse_failure(freetype_error_text(error));
+    data->library.reset(library);
+
+    FT_Face face = nullptr;
+    if (const FT_Error error = FT_New_Memory_Face(
+            library, data->bytes.data(), static_cast<FT_Long>(data->bytes.size()), 0, &face))
+        return parse_failure(freetype_error_text(error));
+    data->face.reset(face);
+    // Only outline fonts can be drawn at any size.
+    if (!FT_IS_SCALABLE(face) || face->units_per_EM == 0)
+        return parse_failure("not a scalable outline font");
+
+    Font font;
+    font.units_per_em = face->units_per_EM;
+    if (FT_HAS_HORIZONTAL(face)) font.ascender = face->ascender;
+    font.data = std::move(data);
+    return font;
 }
 
 } // namespace kd

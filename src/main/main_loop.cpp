@@ -89,7 +89,7 @@ constexpr int EVENTS_PER_PASS = 1024;
 // What the loop holds for its whole run, besides its timing.
 struct LoopContext {
     DockWindow& window;
-    Font& font;
+    const Font& font;
     PixelBuffer& buffer;
     Settings settings;
     const Arguments& args;
@@ -213,7 +213,7 @@ bool take_click(ClickPace& pace, MonotonicTime now)
     return true;
 }
 
-std::expected<int, Error> run_main_loop(DockWindow& window, Font& font, PixelBuffer& buffer,
+std::expected<int, Error> run_main_loop(DockWindow& window, const Font& font, PixelBuffer& buffer,
                                         Settings settings, const Arguments& args,
                                         const Environment& env, std::ostream& err,
                                         const LoopSeams& seams)

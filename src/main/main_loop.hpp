@@ -84,7 +84,7 @@ Settings reload_configuration(const Settings& current, const Arguments& args,
                               const Environment& env, std::ostream& err);
 
 // Runs until a close request (0), the window's destruction (0) or an error.
-std::expected<int, Error> run_main_loop(DockWindow& window, Font& font, PixelBuffer& buffer,
+std::expected<int, Error> run_main_loop(DockWindow& window, const Font& font, PixelBuffer& buffer,
                                         Settings settings, const Arguments& args,
                                         const Environment& env, std::ostream& err,
                                         const LoopSeams& seams = {});
