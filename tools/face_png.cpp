@@ -76,74 +76,100 @@ bool write_png(const kd::PixelBuffer& buffer, const std::string& path)
     return true;
 }
 
-} // namespace
-
-int main(int argc, char** argv)
-{
+// What the command line asks for.
+struct Request {
     kd::Settings settings;
     std::string out;
     std::optional<std::string> at;
     std::optional<std::int64_t> epoch;
     bool lsb_first = true;
+};
 
+// The options without a value; false for any other.
+bool take_switch(Request& request, const std::string& option)
+{
+    if (option == "--12h") {
+        request.settings.format = kd::TimeFormat::Hours12;
+    } else if (option == "--seconds") {
+        request.settings.seconds = true;
+    } else if (option == "--short-month") {
+        request.settings.short_month = true;
+    } else if (option == "--msb-first") {
+        request.lsb_first = false;
+    } else {
+        return false;
+    }
+    return true;
+}
+
+// The options with a value; false for an unknown option or a value that does not read.
+bool take_valued(Request& request, const std::string& option, const std::string& value)
+{
+    kd::Settings& settings = request.settings;
+    if (option == "--out") {
+        request.out = value;
+    } else if (option == "--at") {
+        request.at = value;
+    } else if (option == "--epoch") {
+        request.epoch = parse_epoch(value);
+        return request.epoch.has_value();
+    } else if (option == "--tz") {
+        setenv("TZ", value.c_str(), 1);
+    } else if (option == "--font") {
+        settings.font = value;
+    } else if (option == "--size") {
+        const auto size = kd::parse_size(value);
+        if (size) settings.size = *size;
+        return size.has_value();
+    } else if (option == "--timezone") {
+        settings.timezone = kd::parse_utc_offset(value);
+        return settings.timezone.has_value();
+    } else if (option == "--label") {
+        settings.label = value;
+    } else if (option == "--theme") {
+        settings.theme = value;
+        kd::apply_theme(settings, false, false);
+    } else {
+        return false;
+    }
+    return true;
+}
+
+std::optional<Request> read_request(int argc, char** argv)
+{
+    Request request;
     for (int i = 1; i < argc; ++i) {
         const std::string option = argv[i];
-        const auto value = [&]() -> std::optional<std::string> {
-            if (i + 1 >= argc) return std::nullopt;
-            return std::string(argv[++i]);
-        };
-        if (option == "--12h") {
-            settings.format = kd::TimeFormat::Hours12;
-        } else if (option == "--seconds") {
-            settings.seconds = true;
-        } else if (option == "--short-month") {
-            settings.short_month = true;
-        } else if (option == "--msb-first") {
-            lsb_first = false;
-        } else {
-            const std::optional<std::string> argument = value();
-            if (!argument) return usage();
-            if (option == "--out") {
-                out = *argument;
-            } else if (option == "--at") {
-                at = *argument;
-            } else if (option == "--epoch") {
-                epoch = parse_epoch(*argument);
-                if (!epoch) return usage();
-            } else if (option == "--tz") {
-                setenv("TZ", argument->c_str(), 1);
-            } else if (option == "--font") {
-                settings.font = *argument;
-            } else if (option == "--size") {
-                const auto size = kd::parse_size(*argument);
-                if (!size) return usage();
-                settings.size = *size;
-            } else if (option == "--timezone") {
-                settings.timezone = kd::parse_utc_offset(*argument);
-                if (!settings.timezone) return usage();
-            } else if (option == "--label") {
-                settings.label = *argument;
-            } else if (option == "--theme") {
-                settings.theme = *argument;
-                kd::apply_theme(settings, false, false);
-            } else {
-                return usage();
-            }
-        }
+        if (take_switch(request, option)) continue;
+        if (i + 1 >= argc || !take_valued(request, option, argv[++i])) return std::nullopt;
     }
-    if (out.empty() || (at && epoch)) return usage();
+    if (request.out.empty() || (request.at && request.epoch)) return std::nullopt;
+    return request;
+}
 
-    kd::Instant instant = kd::system_now();
-    if (epoch) instant = kd::Instant{*epoch, 0};
-    if (at) {
-        std::optional<std::tm> wall = parse_wall_time(*at);
-        if (!wall) return usage();
-        tzset();
-        instant.seconds = settings.timezone
-                              ? static_cast<std::int64_t>(timegm(&*wall)) - *settings.timezone
-                              : static_cast<std::int64_t>(mktime(&*wall));
-        instant.nanoseconds = 0;
-    }
+// The instant the face shows: --epoch, the wall time of --at, or now.
+std::optional<kd::Instant> requested_instant(const Request& request)
+{
+    if (request.epoch) return kd::Instant{*request.epoch, 0};
+    if (!request.at) return kd::system_now();
+    std::optional<std::tm> wall = parse_wall_time(*request.at);
+    if (!wall) return std::nullopt;
+    tzset();
+    const std::optional<std::int32_t>& offset = request.settings.timezone;
+    return kd::Instant{offset ? static_cast<std::int64_t>(timegm(&*wall)) - *offset
+                              : static_cast<std::int64_t>(mktime(&*wall)),
+                       0};
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    const std::optional<Request> request = read_request(argc, argv);
+    if (!request) return usage();
+    const std::optional<kd::Instant> instant = requested_instant(*request);
+    if (!instant) return usage();
+    const kd::Settings& settings = request->settings;
 
     auto found = kd::find_font(settings.font, kd::system_font_sources(kd::process_environment()));
     if (!found) {
@@ -152,8 +178,8 @@ int main(int argc, char** argv)
     }
 
     const auto side = static_cast<std::uint32_t>(settings.size);
-    kd::PixelBuffer buffer = kd::make_pixel_buffer(side, side, lsb_first);
+    kd::PixelBuffer buffer = kd::make_pixel_buffer(side, side, request->lsb_first);
     kd::TextScratch scratch;
-    kd::paint_face(buffer, found->font, scratch, settings, [instant] { return instant; });
-    return write_png(buffer, out) ? 0 : 1;
+    kd::paint_face(buffer, found->font, scratch, settings, [when = *instant] { return when; });
+    return write_png(buffer, request->out) ? 0 : 1;
 }

@@ -2,44 +2,50 @@
 
 namespace kd {
 
+namespace {
+
+// What a lead byte starts: the sequence's length, the lead's bits of the code point, and the
+// range allowed for the second byte, which is what rules out overlong forms, surrogates and
+// code points above U+10FFFF. Length 0 for a byte that starts no sequence.
+struct LeadByte {
+    std::size_t length = 0;
+    char32_t code = 0;
+    unsigned char second_low = 0x80;
+    unsigned char second_high = 0xBF;
+};
+
+LeadByte read_lead(unsigned char lead)
+{
+    if (lead >= 0xC2 && lead <= 0xDF) return {2, lead & 0x1Fu};
+    if (lead >= 0xE0 && lead <= 0xEF)
+        return {3, lead & 0x0Fu, static_cast<unsigned char>(lead == 0xE0 ? 0xA0 : 0x80),
+                static_cast<unsigned char>(lead == 0xED ? 0x9F : 0xBF)};
+    if (lead >= 0xF0 && lead <= 0xF4)
+        return {4, lead & 0x07u, static_cast<unsigned char>(lead == 0xF0 ? 0x90 : 0x80),
+                static_cast<unsigned char>(lead == 0xF4 ? 0x8F : 0xBF)};
+    return {};
+}
+
+} // namespace
+
 DecodedChar decode_utf8_at(std::string_view text, std::size_t position)
 {
     const auto byte = [&](std::size_t k) { return static_cast<unsigned char>(text[k]); };
     const unsigned char lead = byte(position);
     if (lead < 0x80) return {lead, 1, true};
 
-    // Sequence length and the range allowed for the second byte, which is what rules out
-    // overlong forms, surrogates and code points above U+10FFFF.
-    std::size_t length = 0;
-    unsigned char second_low = 0x80;
-    unsigned char second_high = 0xBF;
-    char32_t code = 0;
-    if (lead >= 0xC2 && lead <= 0xDF) {
-        length = 2;
-        code = lead & 0x1F;
-    } else if (lead >= 0xE0 && lead <= 0xEF) {
-        length = 3;
-        code = lead & 0x0F;
-        if (lead == 0xE0) second_low = 0xA0;
-        if (lead == 0xED) second_high = 0x9F;
-    } else if (lead >= 0xF0 && lead <= 0xF4) {
-        length = 4;
-        code = lead & 0x07;
-        if (lead == 0xF0) second_low = 0x90;
-        if (lead == 0xF4) second_high = 0x8F;
-    } else {
-        return {REPLACEMENT_CHARACTER, 1, false};
-    }
-
-    for (std::size_t k = 1; k < length; ++k) {
+    const LeadByte start = read_lead(lead);
+    if (start.length == 0) return {REPLACEMENT_CHARACTER, 1, false};
+    char32_t code = start.code;
+    for (std::size_t k = 1; k < start.length; ++k) {
         if (position + k >= text.size()) return {REPLACEMENT_CHARACTER, k, false};
         const unsigned char next = byte(position + k);
-        const unsigned char low = k == 1 ? second_low : 0x80;
-        const unsigned char high = k == 1 ? second_high : 0xBF;
+        const unsigned char low = k == 1 ? start.second_low : 0x80;
+        const unsigned char high = k == 1 ? start.second_high : 0xBF;
         if (next < low || next > high) return {REPLACEMENT_CHARACTER, k, false};
         code = (code << 6) | (next & 0x3F);
     }
-    return {code, length, true};
+    return {code, start.length, true};
 }
 
 bool is_valid_utf8(std::string_view text)

@@ -55,6 +55,58 @@ std::string_view label_prefix(std::string_view text, std::size_t most_characters
     return text.substr(0, end);
 }
 
+namespace {
+
+// The label being copied into its isolate, and how much of the character budget it has used.
+struct Isolation {
+    std::string& out;
+    std::size_t most_characters;
+    bool isolating = false;
+    std::size_t open_isolates = 0; // the label's own, still to be closed
+    std::size_t characters = 0;
+};
+
+void close_isolation(Isolation& isolation)
+{
+    if (!isolation.isolating) return;
+    for (std::size_t i = 0; i <= isolation.open_isolates; ++i)
+        append_utf8(isolation.out, POP_DIRECTIONAL_ISOLATE);
+    isolation.characters += isolation.open_isolates + 1;
+    isolation.isolating = false;
+    isolation.open_isolates = 0;
+}
+
+// Copies one character of the label; false when the budget has no room for it and the isolates
+// it would leave to close.
+bool take_character(Isolation& isolation, std::string_view character, FriBidiCharType type)
+{
+    if (type == FRIBIDI_TYPE_BS) {
+        close_isolation(isolation);
+        if (isolation.characters + 1 > isolation.most_characters) return false;
+        isolation.out += character;
+        ++isolation.characters;
+        return true;
+    }
+    // One that closes none of the label's would close the isolate around it.
+    if (type == FRIBIDI_TYPE_PDI && isolation.open_isolates == 0) return true;
+    // Room for the character, the isolate's start and every closing U+2069.
+    const std::size_t opened = isolation.isolating ? 0 : 1;
+    const std::size_t closing = isolation.open_isolates + 1 + (opens_isolate(type) ? 1 : 0);
+    if (isolation.characters + opened + 1 + closing > isolation.most_characters) return false;
+    if (!isolation.isolating) {
+        append_utf8(isolation.out, LEFT_TO_RIGHT_ISOLATE);
+        ++isolation.characters;
+        isolation.isolating = true;
+    }
+    if (opens_isolate(type)) ++isolation.open_isolates;
+    if (type == FRIBIDI_TYPE_PDI) --isolation.open_isolates;
+    isolation.out += character;
+    ++isolation.characters;
+    return true;
+}
+
+} // namespace
+
 // Each paragraph is isolated on its own: the shaper takes every line as a paragraph, and a
 // paragraph's end ends every embedding and isolate in it, the label's own closing one too.
 void append_isolated_label(std::string& out, std::string_view label, std::size_t most_characters)
@@ -63,46 +115,14 @@ void append_isolated_label(std::string& out, std::string_view label, std::size_t
         out += label;
         return;
     }
-    bool isolating = false;
-    std::size_t open_isolates = 0;
-    std::size_t characters = 0;
-    const auto close = [&] {
-        if (!isolating) return;
-        for (std::size_t i = 0; i <= open_isolates; ++i)
-            append_utf8(out, POP_DIRECTIONAL_ISOLATE);
-        characters += open_isolates + 1;
-        isolating = false;
-        open_isolates = 0;
-    };
+    Isolation isolation{out, most_characters};
     for (std::size_t i = 0; i < label.size();) {
         const DecodedChar decoded = decode_utf8_at(label, i);
         const std::string_view character = label.substr(i, decoded.length);
         i += decoded.length;
-        const FriBidiCharType type = fribidi_get_bidi_type(decoded.code);
-        if (type == FRIBIDI_TYPE_BS) {
-            close();
-            if (characters + 1 > most_characters) break;
-            out += character;
-            ++characters;
-            continue;
-        }
-        // One that closes none of the label's would close the isolate around it.
-        if (type == FRIBIDI_TYPE_PDI && open_isolates == 0) continue;
-        // Room for the character, the isolate's start and every closing U+2069.
-        const std::size_t opened = isolating ? 0 : 1;
-        const std::size_t closing = open_isolates + 1 + (opens_isolate(type) ? 1 : 0);
-        if (characters + opened + 1 + closing > most_characters) break;
-        if (!isolating) {
-            append_utf8(out, LEFT_TO_RIGHT_ISOLATE);
-            ++characters;
-            isolating = true;
-        }
-        if (opens_isolate(type)) ++open_isolates;
-        if (type == FRIBIDI_TYPE_PDI) --open_isolates;
-        out += character;
-        ++characters;
+        if (!take_character(isolation, character, fribidi_get_bidi_type(decoded.code))) break;
     }
-    close();
+    close_isolation(isolation);
 }
 
 std::string shown_suffix(std::string_view suffix, std::uint32_t width)

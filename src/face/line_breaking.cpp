@@ -27,6 +27,34 @@ void place_glyphs(LineLayout& layout, std::size_t begin, std::size_t end, float 
     }
 }
 
+// Where the visual line that starts at glyph `begin` ends (after its last word that fits, and
+// always after its first), and where the search for the next line starts.
+struct LineSpan {
+    std::size_t end = 0;
+    std::size_t next = 0;
+};
+
+template <typename Blank>
+LineSpan visual_line(const std::vector<float>& pens, std::size_t begin, std::size_t count,
+                     const LayoutBox& box, Blank blank)
+{
+    LineSpan span{begin, begin};
+    bool has_word = false;
+    while (span.next < count) {
+        std::size_t word = span.next;
+        while (word < count && blank(word))
+            ++word;
+        std::size_t word_end = word;
+        while (word_end < count && !blank(word_end))
+            ++word_end;
+        if (word_end == word) return LineSpan{count, count}; // only blanks left: they stay
+        if (box.wraps && has_word && pens[word_end] - pens[begin] > box.max_width) break;
+        span = LineSpan{word_end, word_end};
+        has_word = true;
+    }
+    return span;
+}
+
 // Places one hard line (text[start, start + length)), wrapping greedily at blanks by shaped
 // advance in reading order. Returns how many visual lines it took.
 int place_line(LineLayout& layout, hb_font_t* shaper, hb_buffer_t* buffer, std::string_view text,
@@ -51,36 +79,18 @@ int place_line(LineLayout& layout, hb_font_t* shaper, hb_buffer_t* buffer, std::
     int lines = 0;
     std::size_t begin = 0;
     while (begin < count || lines == 0) {
-        std::size_t end = begin;
-        std::size_t next = begin;
-        bool has_word = false;
-        while (next < count) {
-            std::size_t word = next;
-            while (word < count && blank(word))
-                ++word;
-            std::size_t word_end = word;
-            while (word_end < count && !blank(word_end))
-                ++word_end;
-            if (word_end == word) { // only blanks left: they stay on this line
-                end = next = count;
-                break;
-            }
-            if (box.wraps && has_word && pens[word_end] - pens[begin] > box.max_width) break;
-            end = next = word_end;
-            has_word = true;
-        }
-
-        const float advance = pens[end] - pens[begin];
+        const LineSpan span = visual_line(pens, begin, count, box, blank);
+        const float advance = pens[span.end] - pens[begin];
         float line_x = box.x;
         if (box.align == TextAlign::Center && box.wraps) line_x += (box.max_width - advance) * 0.5f;
         const float baseline =
             box.y + static_cast<float>(first_line + lines) * metrics.line_height + metrics.ascent;
-        place_glyphs(layout, begin, end, line_x, baseline);
+        place_glyphs(layout, begin, span.end, line_x, baseline);
         ++lines;
-        begin = next;
+        begin = span.next;
         while (begin < count && blank(begin))
             ++begin; // the blanks at a wrap vanish
-        if (next >= count) break;
+        if (span.next >= count) break;
     }
     return lines;
 }

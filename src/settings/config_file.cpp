@@ -21,53 +21,60 @@ bool is_boolean_true(std::string_view value)
     return value == "true";
 }
 
+// The keys that switch a setting on with "true" and off with anything else.
+bool* switch_field(Settings& settings, std::string_view key)
+{
+    if (key == "seconds") return &settings.seconds;
+    if (key == "short_month") return &settings.short_month;
+    if (key == "background") return &settings.background;
+    if (key == "verbose") return &settings.verbose;
+    if (key == "quiet") return &settings.quiet;
+    return nullptr;
+}
+
+// The keys whose value is kept as written; an empty one leaves the setting alone.
+std::optional<std::string>* text_field(Settings& settings, std::string_view key)
+{
+    if (key == "label") return &settings.label;
+    if (key == "font") return &settings.font;
+    if (key == "theme") return &settings.theme;
+    if (key == "left_click") return &settings.left_click;
+    if (key == "middle_click") return &settings.middle_click;
+    if (key == "right_click") return &settings.right_click;
+    return nullptr;
+}
+
 // Applies one "key = value" pair; gives false when the value was rejected.
 bool apply_setting(Settings& settings, std::string_view key, std::string_view value)
 {
-    const auto set_text = [&](std::optional<std::string>& field) {
-        if (!value.empty()) field = std::string(value);
+    if (bool* field = switch_field(settings, key)) {
+        *field = is_boolean_true(value);
         return true;
-    };
+    }
+    if (std::optional<std::string>* field = text_field(settings, key)) {
+        if (!value.empty()) *field = std::string(value);
+        return true;
+    }
     if (key == "format") {
         settings.format = value == "12h" ? TimeFormat::Hours12 : TimeFormat::Hours24;
-    } else if (key == "seconds") {
-        settings.seconds = is_boolean_true(value);
-    } else if (key == "short_month") {
-        settings.short_month = is_boolean_true(value);
-    } else if (key == "timezone") {
-        const std::optional<std::int32_t> offset = parse_utc_offset(value);
-        if (!offset) return false;
-        settings.timezone = offset;
-    } else if (key == "label") {
-        return set_text(settings.label);
-    } else if (key == "size") {
-        const std::optional<std::uint64_t> size = parse_size(value);
-        if (!size) return false;
-        settings.size = *size;
-    } else if (key == "font") {
-        return set_text(settings.font);
-    } else if (key == "theme") {
-        return set_text(settings.theme);
-    } else if (key == "color" || key == "dim_color") {
-        const std::optional<Rgb> color = parse_color(value);
-        if (!color) return false;
-        (key == "color" ? settings.color : settings.dim_color) = *color;
-    } else if (key == "left_click") {
-        return set_text(settings.left_click);
-    } else if (key == "middle_click") {
-        return set_text(settings.middle_click);
-    } else if (key == "right_click") {
-        return set_text(settings.right_click);
-    } else if (key == "background") {
-        settings.background = is_boolean_true(value);
-    } else if (key == "verbose") {
-        settings.verbose = is_boolean_true(value);
-    } else if (key == "quiet") {
-        settings.quiet = is_boolean_true(value);
-    } else {
-        return false;
+        return true;
     }
-    return true;
+    if (key == "timezone") {
+        const std::optional<std::int32_t> offset = parse_utc_offset(value);
+        if (offset) settings.timezone = offset;
+        return offset.has_value();
+    }
+    if (key == "size") {
+        const std::optional<std::uint64_t> size = parse_size(value);
+        if (size) settings.size = *size;
+        return size.has_value();
+    }
+    if (key == "color" || key == "dim_color") {
+        const std::optional<Rgb> color = parse_color(value);
+        if (color) (key == "color" ? settings.color : settings.dim_color) = *color;
+        return color.has_value();
+    }
+    return false;
 }
 
 } // namespace
