@@ -87,7 +87,9 @@ _sections_stop_lanes() {
 
 sections_summary() {
   local cpu
-  cpu="$(_children_cpu "$sections_dir/total.raw")"
+  # Not in $(...), whose subshell would count only its own children.
+  _children_cpu "$sections_dir/total.raw" >"$sections_dir/total.cpu"
+  cpu="$(cat "$sections_dir/total.cpu")"
   echo "== times: wall-clock and CPU (user + system) seconds of each section" >&2
   awk -F '\t' '{ printf "   %-14s %5d s wall %8.1f s CPU\n", $1, $2, $3 }' "$sections_dir/times" >&2
   printf '   %-14s %5d s wall %8.1f s CPU\n' "all" "$SECONDS" "$cpu" >&2
