@@ -18,6 +18,7 @@ sections_init() {
   rm -rf "$sections_dir" && mkdir -p "$sections_dir"
   : >"$sections_dir/times"
   trap _sections_stop_lanes EXIT
+  trap 'exit 130' INT TERM
 }
 
 # The output of bash's `times`, in the current shell (a pipe would time a fresh subshell):
@@ -56,12 +57,13 @@ lane_start() {
   local name="$1"
   shift
   echo "== $name: started beside what follows (${SECONDS}s); its output comes when it ends" >&2
-  # A process group of its own, so that a failure elsewhere can stop the whole lane.
+  # A process group of its own, so that a failure elsewhere can stop the whole lane; no
+  # terminal input, which a background group may not read.
   set -m
   (
     set +m
     "$@"
-  ) >"$sections_dir/$name.log" 2>&1 &
+  ) </dev/null >"$sections_dir/$name.log" 2>&1 &
   lane_pids[$name]=$!
   set +m
 }
