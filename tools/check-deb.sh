@@ -3,7 +3,8 @@
 # check, then tests the installed package and removes it again so the machine is left as it
 # was:
 #   - the version (its upstream part) and the release date are the ones in CMakeLists.txt,
-#     in debian/changelog and in the manual page's header; mandoc finds nothing to lint;
+#     in debian/changelog and in the manual page's header; mandoc finds nothing to lint; the
+#     installed README comes with the pictures it shows;
 #   - the source package (3.0 (quilt)): the working tree without debian/ as the upstream
 #     tarball, debian/ as the Debian one;
 #   - reprotest builds it twice from the .dsc: first as a builder would (the display-free
@@ -203,6 +204,15 @@ if ! mandoc -T lint "$out/kestrelDial.1" >"$out/mandoc.txt" 2>&1 || [[ -s "$out/
   fail "mandoc -T lint: $(cat "$out/mandoc.txt")"
 fi
 echo "   mandoc -T lint: clean" >&2
+
+# The README is installed with the pictures it shows, at the paths it names.
+docs="$unpacked/usr/share/doc/kestreldial"
+mapfile -t pictures < <({ zcat -f "$docs"/README.md* || true; } | grep -o -E '\]\([^)]+\.png\)' |
+  sed -E 's/^\]\((.*)\)$/\1/' | sort -u)
+for picture in "${pictures[@]}"; do
+  [[ -f "$docs/$picture" ]] || fail "the installed README shows $picture, which the package does not ship"
+done
+echo "   README.md with the ${#pictures[@]} pictures it shows" >&2
 
 echo "== lintian -I -E --pedantic $(basename "$dsc" .dsc)_source.changes $name $(basename "$dbgsym")" >&2
 # Shown but not failed on: a first upload that closes no ITP bug (there is none yet), and,

@@ -80,13 +80,13 @@ for package in "${packages[@]}"; do
 done
 
 # The fuzzers need clang 16 or newer (libFuzzer; <expected> of libstdc++) with its runtime, and
-# the check runs the clang-tidy of the same version.
+# the check runs the clang-tidy and clang-format of the same version.
 need_clang=0
 if [[ "$what" == check ]]; then
   need_clang=1
   for version in 19 18 17 16; do
     if installed "clang-$version" && installed "libclang-rt-$version-dev" &&
-      installed "clang-tidy-$version"; then
+      installed "clang-tidy-$version" && installed "clang-format-$version"; then
       need_clang=0
       break
     fi
@@ -129,14 +129,14 @@ candidate() {
 if ((need_clang)); then
   for version in 19 18 17 16; do
     if candidate "clang-$version" && candidate "libclang-rt-$version-dev" &&
-      candidate "clang-tidy-$version"; then
-      missing+=("clang-$version" "libclang-rt-$version-dev" "clang-tidy-$version")
+      candidate "clang-tidy-$version" && candidate "clang-format-$version"; then
+      missing+=("clang-$version" "libclang-rt-$version-dev" "clang-tidy-$version" "clang-format-$version")
       need_clang=0
       break
     fi
   done
   if ((need_clang)); then
-    say "apt offers no clang 16 to 19 with its runtime and clang-tidy (clang-N, libclang-rt-N-dev, clang-tidy-N) on $release; the fuzz targets and the check need one"
+    say "apt offers no clang 16 to 19 with its runtime, clang-tidy and clang-format (clang-N, libclang-rt-N-dev, clang-tidy-N, clang-format-N) on $release; the fuzz targets and the check need one"
     exit 1
   fi
 fi
