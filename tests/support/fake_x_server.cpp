@@ -34,11 +34,6 @@ std::uint16_t read16(const std::string& bytes, std::size_t at)
     return value;
 }
 
-std::size_t padded(std::size_t length)
-{
-    return (length + 3) & ~std::size_t{3};
-}
-
 // The length of the set-up request or request that `pending` starts with; 0 while it is not
 // all there. (No request of a clock of 96 pixels needs the BIG-REQUESTS length.)
 std::size_t next_request(const Client& client)

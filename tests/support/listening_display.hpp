@@ -27,6 +27,12 @@ class ListeningDisplay {
     int listen_fd_ = -1;
 };
 
+// A length rounded up to the X protocol's four-byte units.
+inline std::size_t padded(std::size_t length)
+{
+    return (length + 3) & ~std::size_t{3};
+}
+
 // Sends all of data unless the peer is gone (no SIGPIPE); false when it is.
 bool send_all(int fd, const std::uint8_t* data, std::size_t length);
 

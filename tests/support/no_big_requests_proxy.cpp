@@ -32,11 +32,6 @@ sockaddr_un unix_address(const std::string& path)
     return address;
 }
 
-std::size_t padded(std::size_t length)
-{
-    return (length + 3) & ~std::size_t{3};
-}
-
 // One relayed client. Client bytes are cut into whole requests so that a QueryExtension
 // for the hidden extension can be renamed before it reaches the server.
 struct Relay {
