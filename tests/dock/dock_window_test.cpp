@@ -275,11 +275,14 @@ TEST(DockWindowUnderFluxbox, WindowIsTakenIntoTheSlit)
     FluxboxSession fluxbox(server);
     DockWindow window = open_or_fail(server.display());
     XConnection observer(server.display());
+    // Compared with the slit as it is at each look, in case fluxbox made it anew meanwhile.
+    xcb_window_t parent = 0;
     const bool docked = wait_until([&] {
         const auto tree = query_tree(observer.get(), window.face_window);
-        return tree && tree->parent == fluxbox.slit_window();
+        parent = tree ? tree->parent : 0;
+        return parent != 0 && parent == find_fluxbox_slit(observer.get()).value_or(0);
     });
-    EXPECT_TRUE(docked);
+    EXPECT_TRUE(docked) << "parent " << parent << ", slit at start " << fluxbox.slit_window();
     // The slit keeps the window at its one size.
     const auto geometry = get_geometry(observer.get(), window.face_window).value_or(Geometry{});
     EXPECT_EQ(geometry.width, 96);
