@@ -141,7 +141,9 @@ std::optional<Request> read_request(int argc, char** argv)
     for (int i = 1; i < argc; ++i) {
         const std::string option = argv[i];
         if (take_switch(request, option)) continue;
-        if (i + 1 >= argc || !take_valued(request, option, argv[++i])) return std::nullopt;
+        if (i + 1 >= argc) return std::nullopt;
+        ++i;
+        if (!take_valued(request, option, argv[i])) return std::nullopt;
     }
     if (request.out.empty() || (request.at && request.epoch)) return std::nullopt;
     return request;
