@@ -31,7 +31,7 @@ version="$(pick_clang)"
 echo "== configure $build with clang $version" >&2
 mkdir -p "$build"
 CC="clang-$version" CXX="clang++-$version" cmake -S . -B "$build" -G Ninja \
-  -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKD_BUILD_FUZZ=ON -DKD_BUILD_TESTS=OFF -DKD_BUILD_BENCH=OFF \
+  -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_CXX_FLAGS_RELWITHDEBINFO="-O2 -gline-tables-only -DNDEBUG" -DKD_BUILD_FUZZ=ON -DKD_BUILD_TESTS=OFF -DKD_BUILD_BENCH=OFF \
   >"$build/configure.log" 2>&1 || { cat "$build/configure.log" >&2; exit 1; }
 echo "== build" >&2
 ninja -C "$build" -j2 fuzzers >&2
