@@ -254,7 +254,7 @@ INSTANTIATE_TEST_SUITE_P(
 // sanitizers' runtime its pipe); what the test's runner left open is closed first.
 TEST_F(DockOnXvfb, StartsWithFiveDescriptors)
 {
-#ifdef __SANITIZE_ADDRESS__
+#ifdef KD_SANITIZED_PROGRAM
     const std::string limit = "7";
 #else
     const std::string limit = "5";

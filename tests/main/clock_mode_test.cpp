@@ -276,7 +276,7 @@ INSTANTIATE_TEST_SUITE_P(Neighbours, Flooded, ::testing::Values("sent", "xtest",
 
 TEST_F(ClockMode, RunningOutOfMemoryEndsWithTheErrorLine)
 {
-#if defined(__SANITIZE_ADDRESS__)
+#ifdef KD_SANITIZED_PROGRAM
     GTEST_SKIP() << "AddressSanitizer reserves far more address space than any such limit";
 #endif
     std::uint64_t smallest_needs = 0;
