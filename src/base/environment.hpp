@@ -2,6 +2,7 @@
 // The process environment behind a seam, so tests can choose HOME, XDG_CONFIG_HOME, PATH
 // without touching the real one.
 
+#include <cstdlib>
 #include <functional>
 #include <optional>
 #include <string>
@@ -16,9 +17,24 @@ struct Environment {
 };
 
 // Reads the real process environment.
-Environment process_environment();
+inline Environment process_environment()
+{
+    return Environment{[](std::string_view name) -> std::optional<std::string> {
+        const char* value = std::getenv(std::string(name).c_str());
+        if (value == nullptr) return std::nullopt;
+        return std::string(value);
+    }};
+}
 
 // A fixed set of variables (tests).
-Environment fixed_environment(std::vector<std::pair<std::string, std::string>> variables);
+inline Environment fixed_environment(std::vector<std::pair<std::string, std::string>> variables)
+{
+    return Environment{
+        [variables = std::move(variables)](std::string_view name) -> std::optional<std::string> {
+            for (const auto& [key, value] : variables)
+                if (key == name) return value;
+            return std::nullopt;
+        }};
+}
 
 } // namespace kd

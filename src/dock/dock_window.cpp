@@ -1,11 +1,14 @@
 #include "dock/dock_window.hpp"
 
+#include "base/arguments.hpp"
 #include "dock/dock_connection.hpp"
+#include "settings/value_syntax.hpp"
 
 #include <sys/timerfd.h>
 
 #include <array>
 #include <cerrno>
+#include <limits>
 #include <string_view>
 
 namespace kd {
@@ -14,6 +17,15 @@ DockWindow::DockWindow() = default;
 DockWindow::DockWindow(DockWindow&&) noexcept = default;
 DockWindow& DockWindow::operator=(DockWindow&&) noexcept = default;
 DockWindow::~DockWindow() = default;
+
+std::optional<std::uint32_t> slit_number(const Arguments& args)
+{
+    // Only the first --dock counts, even when its value does not read.
+    const auto text = value_after_first(args, "--dock");
+    const auto number = text ? parse_unsigned(*text) : std::nullopt;
+    if (!number || *number > std::numeric_limits<std::uint32_t>::max()) return std::nullopt;
+    return static_cast<std::uint32_t>(*number);
+}
 
 namespace {
 

@@ -2,6 +2,7 @@
 // The wall clock behind a seam, so tests can fix the instant.
 
 #include <cstdint>
+#include <ctime>
 #include <functional>
 
 namespace kd {
@@ -14,6 +15,11 @@ struct Instant {
 using Clock = std::function<Instant()>;
 
 // CLOCK_REALTIME.
-Instant system_now();
+inline Instant system_now()
+{
+    timespec now{};
+    clock_gettime(CLOCK_REALTIME, &now);
+    return Instant{static_cast<std::int64_t>(now.tv_sec), static_cast<std::int32_t>(now.tv_nsec)};
+}
 
 } // namespace kd

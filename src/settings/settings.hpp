@@ -44,6 +44,9 @@ struct Settings {
 };
 
 // "12h" or "24h".
-const char* time_format_name(TimeFormat format);
+inline const char* time_format_name(TimeFormat format)
+{
+    return format == TimeFormat::Hours12 ? "12h" : "24h";
+}
 
 } // namespace kd
