@@ -1,6 +1,5 @@
 #include "support/fake_x_server.hpp"
 
-#include <fcntl.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -9,7 +8,6 @@
 #include <cerrno>
 #include <cstdint>
 #include <cstring>
-#include <stdexcept>
 #include <vector>
 
 namespace kd::test {
@@ -85,28 +83,14 @@ FakeXServer::FakeXServer(const std::string& answer)
         answer.size() < 8 ? answer.size() : 8 + std::size_t{read16(answer, 6)} * 4;
     setup_answer_ = answer.substr(0, setup_length);
     if (setup_length < answer.size()) after_each_frame_ = answer.substr(setup_length);
-    if (pipe2(stop_pipe_, O_CLOEXEC) == -1)
-        throw std::runtime_error(std::string("cannot set up the fake server: ") +
-                                 std::strerror(errno));
-    worker_ = std::thread([this] { serve(); });
+    serving_.start([this](int stop_fd) { serve(stop_fd); });
 }
 
-FakeXServer::~FakeXServer()
-{
-    const char stop = 's';
-    while (write(stop_pipe_[1], &stop, 1) == -1 && errno == EINTR) {
-    }
-    worker_.join();
-    close(stop_pipe_[0]);
-    close(stop_pipe_[1]);
-}
-
-void FakeXServer::serve()
+void FakeXServer::serve(int stop_fd)
 {
     std::vector<Client> clients;
     while (true) {
-        std::vector<pollfd> watched{{stop_pipe_[0], POLLIN, 0},
-                                    {listening_.listen_fd(), POLLIN, 0}};
+        std::vector<pollfd> watched{{stop_fd, POLLIN, 0}, {listening_.listen_fd(), POLLIN, 0}};
         for (const Client& client : clients)
             watched.push_back({client.fd, POLLIN, 0});
         if (poll(watched.data(), watched.size(), -1) == -1) {

@@ -12,27 +12,22 @@
 #include <array>
 #include <functional>
 #include <string>
-#include <thread>
 
 namespace kd::test {
 
 class FakeXServer {
   public:
     explicit FakeXServer(const std::string& answer);
-    ~FakeXServer();
-    FakeXServer(const FakeXServer&) = delete;
-    FakeXServer& operator=(const FakeXServer&) = delete;
 
     const std::string& display() const { return listening_.display(); }
 
   private:
-    void serve();
+    void serve(int stop_fd);
 
     std::string setup_answer_;
     std::string after_each_frame_;
     ListeningDisplay listening_;
-    int stop_pipe_[2] = {-1, -1};
-    std::thread worker_;
+    ServingThread serving_; // last: stopped before what it reads goes
 };
 
 // The records of a set-up reply, in this machine's byte order (which is the client's).

@@ -63,6 +63,25 @@ ListeningDisplay::~ListeningDisplay()
     unlink(lock_file_.c_str());
 }
 
+void ServingThread::start(std::function<void(int stop_fd)> serve)
+{
+    if (pipe2(stop_pipe_, O_CLOEXEC) == -1)
+        throw std::runtime_error(std::string("cannot start a test server: ") +
+                                 std::strerror(errno));
+    worker_ = std::thread([this, serve = std::move(serve)] { serve(stop_pipe_[0]); });
+}
+
+ServingThread::~ServingThread()
+{
+    if (!worker_.joinable()) return;
+    const char stop = 's';
+    while (write(stop_pipe_[1], &stop, 1) == -1 && errno == EINTR) {
+    }
+    worker_.join();
+    close(stop_pipe_[0]);
+    close(stop_pipe_[1]);
+}
+
 bool send_all(int fd, const std::uint8_t* data, std::size_t length)
 {
     while (length > 0) {

@@ -5,7 +5,9 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <string>
+#include <thread>
 
 namespace kd::test {
 
@@ -25,6 +27,23 @@ class ListeningDisplay {
     std::string display_;
     std::string lock_file_;
     int listen_fd_ = -1;
+};
+
+// The thread of such a server. `serve` runs on it until the descriptor it is given becomes
+// readable: the destructor makes it so, and joins the thread.
+class ServingThread {
+  public:
+    ServingThread() = default;
+    ~ServingThread();
+    ServingThread(const ServingThread&) = delete;
+    ServingThread& operator=(const ServingThread&) = delete;
+
+    // Once, when everything `serve` reads is in place; throws when no pipe can be made.
+    void start(std::function<void(int stop_fd)> serve);
+
+  private:
+    int stop_pipe_[2] = {-1, -1};
+    std::thread worker_;
 };
 
 // A length rounded up to the X protocol's four-byte units.

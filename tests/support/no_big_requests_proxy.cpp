@@ -1,6 +1,5 @@
 #include "support/no_big_requests_proxy.hpp"
 
-#include <fcntl.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <sys/un.h>
@@ -94,22 +93,10 @@ struct Relay {
 NoBigRequestsProxy::NoBigRequestsProxy(const XvfbServer& server)
     : server_socket_("/tmp/.X11-unix/X" + server.display().substr(1))
 {
-    if (pipe2(stop_pipe_, O_CLOEXEC) == -1)
-        throw std::runtime_error(std::string("cannot set up the relay: ") + std::strerror(errno));
-    worker_ = std::thread([this] { relay(); });
+    serving_.start([this](int stop_fd) { relay(stop_fd); });
 }
 
-NoBigRequestsProxy::~NoBigRequestsProxy()
-{
-    const char stop = 's';
-    while (write(stop_pipe_[1], &stop, 1) == -1 && errno == EINTR) {
-    }
-    worker_.join();
-    close(stop_pipe_[0]);
-    close(stop_pipe_[1]);
-}
-
-void NoBigRequestsProxy::relay()
+void NoBigRequestsProxy::relay(int stop_fd)
 {
     std::vector<Relay> relays;
     const auto drop = [&](std::size_t index) {
@@ -118,8 +105,7 @@ void NoBigRequestsProxy::relay()
         relays.erase(relays.begin() + static_cast<std::ptrdiff_t>(index));
     };
     while (true) {
-        std::vector<pollfd> watched{{stop_pipe_[0], POLLIN, 0},
-                                    {listening_.listen_fd(), POLLIN, 0}};
+        std::vector<pollfd> watched{{stop_fd, POLLIN, 0}, {listening_.listen_fd(), POLLIN, 0}};
         for (const Relay& relay : relays) {
             watched.push_back({relay.client, POLLIN, 0});
             watched.push_back({relay.server, POLLIN, 0});

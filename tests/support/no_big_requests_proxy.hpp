@@ -7,29 +7,24 @@
 #include "support/xvfb.hpp"
 
 #include <string>
-#include <thread>
 
 namespace kd::test {
 
 class NoBigRequestsProxy {
   public:
-    // Listens on a display number of its own and relays every client to `server`.
+    // Listens on a display number of its own and relays every client to `server` until it is
+    // destroyed, which closes every relayed connection.
     explicit NoBigRequestsProxy(const XvfbServer& server);
-    // Stops relaying and closes every relayed connection.
-    ~NoBigRequestsProxy();
-    NoBigRequestsProxy(const NoBigRequestsProxy&) = delete;
-    NoBigRequestsProxy& operator=(const NoBigRequestsProxy&) = delete;
 
     // The relay's display name, such as ":900".
     const std::string& display() const { return listening_.display(); }
 
   private:
-    void relay();
+    void relay(int stop_fd);
 
     ListeningDisplay listening_;
     std::string server_socket_;
-    int stop_pipe_[2] = {-1, -1};
-    std::thread worker_;
+    ServingThread serving_; // last: stopped before what it reads goes
 };
 
 } // namespace kd::test
