@@ -92,4 +92,12 @@ std::string replace_invalid_utf8(std::string_view text)
     return out;
 }
 
+std::string_view utf8_prefix(std::string_view text, std::size_t most_characters)
+{
+    std::size_t end = 0;
+    for (std::size_t kept = 0; end < text.size() && kept < most_characters; ++kept)
+        end += decode_utf8_at(text, end).length;
+    return text.substr(0, end);
+}
+
 } // namespace kd

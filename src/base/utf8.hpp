@@ -24,6 +24,9 @@ bool is_valid_utf8(std::string_view text);
 // The text with every malformed sequence replaced by U+FFFD.
 std::string replace_invalid_utf8(std::string_view text);
 
+// The start of the text with at most `most_characters` characters, cut between characters.
+std::string_view utf8_prefix(std::string_view text, std::size_t most_characters);
+
 // Appends the UTF-8 encoding of code.
 void append_utf8(std::string& out, char32_t code);
 

@@ -77,16 +77,6 @@ std::string name_from(const std::array<std::string_view, N>& names, int index)
     return std::string(names[static_cast<std::size_t>(index)]);
 }
 
-// Of a label, only what the widest window shows is copied: it may be a megabyte long, and the
-// texts are made anew for every frame.
-std::optional<std::string> shown_indicator(const Settings& settings)
-{
-    if (!settings.label) return face_indicator(settings);
-    const std::string_view inside = label_inside_parentheses(*settings.label);
-    const std::size_t most = shown_label_characters(static_cast<std::uint32_t>(MAX_SIZE));
-    return "(" + std::string(label_prefix(inside, most)) + ")";
-}
-
 } // namespace
 
 FaceTexts face_texts_at(const Settings& settings, Instant instant)
@@ -97,7 +87,10 @@ FaceTexts face_texts_at(const Settings& settings, Instant instant)
     texts.weekday = name_from(WEEKDAYS, when.tm_wday);
     texts.month = name_from(settings.short_month ? SHORT_MONTHS : MONTHS, when.tm_mon);
     texts.day = std::to_string(when.tm_mday);
-    if (auto indicator = shown_indicator(settings)) texts.suffix = " " + *indicator;
+    // Of a label, only what the widest window shows is copied: it may be a megabyte long, and
+    // the texts are made anew for every frame.
+    const std::size_t most = shown_label_characters(static_cast<std::uint32_t>(MAX_SIZE));
+    if (auto indicator = face_indicator(settings, most)) texts.suffix = " " + *indicator;
     return texts;
 }
 

@@ -47,14 +47,6 @@ std::size_t shown_label_characters(std::uint32_t width)
     return std::max<std::size_t>(32, width / 10);
 }
 
-std::string_view label_prefix(std::string_view text, std::size_t most_characters)
-{
-    std::size_t end = 0;
-    for (std::size_t kept = 0; end < text.size() && kept < most_characters; ++kept)
-        end += decode_utf8_at(text, end).length;
-    return text.substr(0, end);
-}
-
 namespace {
 
 // The label being copied into its isolate, and how much of the character budget it has used.
@@ -131,7 +123,7 @@ std::string shown_suffix(std::string_view suffix, std::uint32_t width)
         return std::string(suffix);
     const std::size_t most_characters = shown_label_characters(width);
     const std::string_view label =
-        label_prefix(suffix.substr(2, suffix.size() - 3), most_characters);
+        utf8_prefix(suffix.substr(2, suffix.size() - 3), most_characters);
     std::string shown(" (");
     append_isolated_label(shown, label, most_characters);
     shown += ')';

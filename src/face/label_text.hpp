@@ -15,9 +15,6 @@ namespace kd {
 // line: past that bound a label's cost would grow with its length, and what it shows would not.
 std::size_t shown_label_characters(std::uint32_t width);
 
-// The start of the text with at most `most_characters` characters, cut between characters.
-std::string_view label_prefix(std::string_view text, std::size_t most_characters);
-
 // Appends the label, isolated from what surrounds it when it holds explicit direction controls
 // (embeddings, overrides, isolates): each of its paragraphs between U+2066 and U+2069, every
 // isolate it opens closed before that, and without the U+2069 that close nothing of its own.

@@ -197,6 +197,10 @@ std::string offset_text(std::int32_t offset)
     return indicator.substr(1, indicator.size() - 2);
 }
 
+namespace {
+
+// What a label shows between the indicator's parentheses: the label, or what lies between its
+// own when it is already in parentheses.
 std::string_view label_inside_parentheses(std::string_view label)
 {
     if (label.size() >= 2 && label.starts_with('(') && label.ends_with(')'))
@@ -204,9 +208,15 @@ std::string_view label_inside_parentheses(std::string_view label)
     return label;
 }
 
-std::optional<std::string> face_indicator(const Settings& settings)
+} // namespace
+
+std::optional<std::string> face_indicator(const Settings& settings,
+                                          std::size_t most_label_characters)
 {
-    if (settings.label) return "(" + std::string(label_inside_parentheses(*settings.label)) + ")";
+    if (settings.label) {
+        const std::string_view inside = label_inside_parentheses(*settings.label);
+        return "(" + std::string(utf8_prefix(inside, most_label_characters)) + ")";
+    }
     if (settings.timezone) return offset_indicator(*settings.timezone);
     return std::nullopt;
 }

@@ -4,7 +4,9 @@
 
 #include "settings/settings.hpp"
 
+#include <cstddef>
 #include <cstdint>
+#include <limits>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -35,11 +37,11 @@ std::optional<std::int32_t> parse_utc_offset(std::string_view text);
 std::string offset_indicator(std::int32_t offset);
 // The indicator without its parentheses, as the writer and the dialogue show it: "+5:30".
 std::string offset_text(std::int32_t offset);
-// The label (wrapped in parentheses unless it already is), else the offset indicator.
-std::optional<std::string> face_indicator(const Settings& settings);
-// What a label shows between the indicator's parentheses: the label, or what lies between its
-// own when it is already in parentheses.
-std::string_view label_inside_parentheses(std::string_view label);
+// The label (wrapped in parentheses unless it already is), else the offset indicator. Of the
+// label's text inside the parentheses, at most `most_label_characters` characters are kept.
+std::optional<std::string>
+face_indicator(const Settings& settings,
+               std::size_t most_label_characters = std::numeric_limits<std::size_t>::max());
 
 // Unsigned decimal with one optional leading '+', fitting 64 bits; nothing else allowed.
 std::optional<std::uint64_t> parse_unsigned(std::string_view text);

@@ -92,7 +92,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
     // The cut keeps a start of the text that ends where a character ends.
     const std::string_view kept =
-        kd::label_prefix(text, kd::shown_label_characters(static_cast<std::uint32_t>(max_width)));
+        kd::utf8_prefix(text, kd::shown_label_characters(static_cast<std::uint32_t>(max_width)));
     require(kept.data() == text.data() && kept.size() <= text.size(), "the cut keeps a start",
             text);
     std::size_t boundary = 0;
